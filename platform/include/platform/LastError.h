@@ -1,0 +1,46 @@
+// The per-thread last-error code, with the Windows codes this layer reports.
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_INVALID_DATA 13u
+#define ERROR_OUTOFMEMORY 14u
+#define ERROR_INVALID_DRIVE 15u
+#define ERROR_NO_MORE_FILES 18u
+#define ERROR_NOT_READY 21u
+#define ERROR_CRC 23u
+#define ERROR_WRITE_FAULT 29u
+#define ERROR_READ_FAULT 30u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_LOCK_VIOLATION 33u
+#define ERROR_HANDLE_EOF 38u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_DISK_FULL 112u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_MORE_DATA 234u
+#define ERROR_NO_UNICODE_TRANSLATION 1113u
+#define ERROR_UNRECOGNIZED_VOLUME 1005u
+#define ERROR_FILE_CORRUPT 1392u
+#define ERROR_DISK_CORRUPT 1393u
+#define ERROR_JOURNAL_DELETE_IN_PROGRESS 1178u
+#define ERROR_JOURNAL_NOT_ACTIVE 1179u
+#define ERROR_JOURNAL_ENTRY_DELETED 1181u
+
+DWORD GetLastError();
+void SetLastError(DWORD errorCode);
+
+// Maps an errno value to the nearest Windows error code (ENOENT -> ERROR_FILE_NOT_FOUND, ...).
+DWORD ErrorFromErrno(int errnoValue);

@@ -1,0 +1,41 @@
+// The machine's volumes: every block device that carries a file system (probed with
+// libblkid) and every image file attached in the drive map, each partition of a
+// partitioned image a volume of its own.
+//
+// Volume names are "\\?\Volume{GUID}\", stable across runs for the same volume.
+// Functions that take a volume name also take a drive root ("E:\") where Windows does
+// (GetVolumeInformationW, GetDriveTypeW).
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#define DRIVE_UNKNOWN 0u
+#define DRIVE_NO_ROOT_DIR 1u
+#define DRIVE_REMOVABLE 2u
+#define DRIVE_FIXED 3u
+#define DRIVE_REMOTE 4u
+#define DRIVE_CDROM 5u
+#define DRIVE_RAMDISK 6u
+
+// Returns a search handle and the first volume name, or INVALID_HANDLE_VALUE
+// (ERROR_NO_MORE_FILES when the machine has no volume).
+HANDLE FindFirstVolumeW(LPWSTR volumeName, DWORD bufferLength);
+// FALSE with ERROR_NO_MORE_FILES when no volume is left.
+BOOL FindNextVolumeW(HANDLE findVolume, LPWSTR volumeName, DWORD bufferLength);
+BOOL FindVolumeClose(HANDLE findVolume);
+
+UINT GetDriveTypeW(LPCWSTR rootPathName);
+
+// File-system name as Windows spells it ("NTFS", "FAT32", "exFAT"; Linux file systems by
+// their own names), the label, and the serial number (for NTFS the low 32 bits of the
+// 64-bit serial of the boot sector).
+BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD volumeNameSize,
+                           LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                           LPWSTR fileSystemNameBuffer, DWORD fileSystemNameSize);
+
+// The mount paths of a volume: "X:\" first when it has a drive letter, then its Linux
+// mount points, each zero-terminated, the list ended by one more zero. `returnLength`
+// counts the whole list, the final zero included. When the buffer is too small:
+// FALSE, ERROR_MORE_DATA, and `returnLength` holds the length needed.
+BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWSTR volumePathNames, DWORD bufferLength,
+                                      LPDWORD returnLength);
