@@ -1,0 +1,12 @@
+#include "SearchDialog.h"
+
+CSearchDialog::CSearchDialog(QWidget* owner) : QWidget(nullptr), m_owner(owner)
+{
+}
+
+bool CSearchDialog::Create(unsigned /*templateId*/, QWidget* parent)
+{
+    setParent(parent);
+    hide();
+    return true;
+}
