@@ -1,8 +1,13 @@
 // The process heap. It is the C allocator underneath; HEAP_ZERO_MEMORY zeroes a new
 // block, and on HeapReAlloc it zeroes the bytes added beyond the old size.
 //
+// Only the handle GetProcessHeap returns is accepted (anything else: ERROR_INVALID_HANDLE).
+// HeapSize answers the size last asked for. HEAP_REALLOC_IN_PLACE_ONLY can only shrink.
+// All functions may be called from any thread.
+//
 // Failure: HeapAlloc and HeapReAlloc return null (HeapReAlloc then leaves the old
-// block as it was) and set ERROR_NOT_ENOUGH_MEMORY.
+// block as it was) and set ERROR_NOT_ENOUGH_MEMORY; with HEAP_GENERATE_EXCEPTIONS they
+// throw CMemoryException instead.
 #pragma once
 
 #include "platform/WinTypes.h"
@@ -22,7 +27,8 @@ namespace orva::platform::testing
 {
 // Test seam: let the next `allowed` allocations (HeapAlloc and HeapReAlloc, on any
 // thread) succeed, then refuse the `refused` after them; afterwards allocations succeed
-// again. HeapFailNone() cancels the plan.
+// again. `refused` = ~0u (the default) refuses until HeapFailNone(), which cancels the
+// plan. HeapFree is never refused.
 void HeapFailAfter(unsigned allowed, unsigned refused = ~0u);
 void HeapFailNone();
 } // namespace orva::platform::testing
