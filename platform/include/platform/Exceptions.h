@@ -29,13 +29,15 @@ public:
         endOfFile
     };
 
+    // `osError` is the errno value of the failed call.
     CFileException(int cause, LONG osError, std::u16string fileName);
 
     int m_cause;
     LONG m_lOsError;
     std::u16string m_strFileName;
 
-    // "Perf.log: Resource temporarily unavailable" style text, UTF-8.
+    // The file name and the system's text for the error: "Perf.log: Resource temporarily
+    // unavailable", UTF-8.
     const char* what() const noexcept override;
 
 private:

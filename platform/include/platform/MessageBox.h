@@ -1,7 +1,8 @@
 // Message boxes raised below the desktop program. Every box goes through one handler:
 // the desktop program installs one that shows a dialog, tests install one that answers
-// and records; with none installed the text is written to standard error and the box
-// answers IDOK (IDNO for a Yes/No box, so nothing is agreed to unasked).
+// and records; with none installed the text is written to standard error (UTF-8, one
+// line) and the box answers IDOK (IDNO for a Yes/No box, IDCANCEL for an OK/Cancel box,
+// so nothing is agreed to unasked). The handler may be swapped from any thread.
 #pragma once
 
 #include "platform/WinTypes.h"

@@ -2,7 +2,9 @@
 //
 // `\` and `/` are both separators. A path that starts with a drive letter ("E:\a\b",
 // "E:") is resolved through the drive resolver that the volume layer installs; any other
-// path is a Linux path ("/home/me\OrvaDesktop.ini" is /home/me/OrvaDesktop.ini).
+// path is a Linux path ("/home/me\OrvaDesktop.ini" is /home/me/OrvaDesktop.ini). A run
+// of separators counts as one ("/\OrvaDesktop.ini" is /OrvaDesktop.ini). "E:name",
+// with no separator after the colon, is an ordinary relative name.
 #pragma once
 
 #include "platform/WinTypes.h"
@@ -28,7 +30,8 @@ struct DrivePath
 };
 
 // Resolves "X:" plus the rest of the path (already with '/' separators, starting with
-// '/' or empty). Returns nothing when the letter is not assigned.
+// '/' or empty). Returns nothing when the letter is not assigned. The letter is in upper
+// case. May be called from any thread.
 using DriveResolver = std::optional<DrivePath> (*)(char letter, std::string_view rest);
 void SetDriveResolver(DriveResolver resolver);
 
@@ -45,11 +48,13 @@ std::optional<DrivePath> ResolvePath(std::u16string_view path);
 std::optional<std::string> ToLinuxPath(std::u16string_view path);
 
 // $XDG_CONFIG_HOME/orva and $XDG_STATE_HOME/orva (defaults ~/.config/orva and
-// ~/.local/state/orva), created when missing.
+// ~/.local/state/orva; a relative value is ignored, as XDG says), created with mode 0700
+// when missing. A folder that cannot be created is still returned: opening a file in it
+// then fails.
 std::string ConfigFolder();
 std::string StateFolder();
 
 // The process's current directory, as a UTF-16 text without a trailing separator
-// (except "/" itself).
+// (except "/" itself); empty, with the last error set, when it cannot be read.
 std::u16string CurrentDirectory();
 } // namespace orva::platform
