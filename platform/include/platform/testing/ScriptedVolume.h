@@ -2,10 +2,23 @@
 // the engine's edge cases that a real NTFS cannot produce (duplicate folder FRNs, long
 // names, missing parents, record lengths that lie).
 //
-// A scripted volume appears under its letter: FindFirstVolumeW lists its volume name,
-// GetVolumePathNamesForVolumeNameW gives "X:\", GetVolumeInformationW its file system
-// and serial, CreateFileW opens "\\.\X:" and "X:\", GetFileInformationByHandle gives its
-// root FRN, and DeviceIoControl answers from the script. Removed by ClearScriptedVolumes.
+// A scripted volume appears under its letter: FindFirstVolumeW lists its volume name
+// (scripted volumes come first, in the order they were added), GetVolumePathNamesForVolumeNameW
+// gives "X:\" and then its mount points, GetVolumeInformationW its file system and
+// serial, GetDriveTypeW its drive type, CreateFileW opens "\\.\X:" and "X:\",
+// GetFileInformationByHandle gives its root FRN, GetFileAttributesExW("X:\a\b") reads
+// `attributes`, and DeviceIoControl answers from the script:
+//
+// - FSCTL_QUERY_USN_JOURNAL: `journal` when journalQuerySucceeds, else FALSE with
+//   ERROR_JOURNAL_NOT_ACTIVE.
+// - FSCTL_CREATE_USN_JOURNAL: FALSE with ERROR_ACCESS_DENIED unless journalCreateSucceeds;
+//   on success later queries succeed and report `journal` with the sizes asked for.
+// - FSCTL_DELETE_USN_JOURNAL: with the identifier of an active journal, later queries
+//   fail; otherwise FALSE with ERROR_JOURNAL_NOT_ACTIVE or ERROR_INVALID_PARAMETER.
+// - FSCTL_ENUM_USN_DATA: the next answer, its bytes cut to the output size.
+//
+// Requests with bad buffer sizes are refused before they reach the script, as for any
+// volume. Removed by ClearScriptedVolumes (handles still open keep working).
 #pragma once
 
 #include "platform/ChangeJournalControl.h"
@@ -30,8 +43,9 @@ struct EnumAnswer
 
 struct ScriptedVolume
 {
-    char letter = 'S';
-    std::u16string volumeName;       // empty: derived from the letter
+    char letter = 'S';               // 0: a volume without a drive letter
+    std::u16string volumeName;       // empty: derived from the letter (give one with letter 0)
+    std::vector<std::string> mountPoints; // Linux mount points, listed after "X:\"
     std::u16string fileSystem = u"NTFS";
     DWORD serialNumber = 0x5C1A7ED0;
     UINT driveType = 3;              // DRIVE_FIXED
