@@ -1,6 +1,7 @@
 // The machine's block devices: every entry of /sys/class/block whose contents libblkid
 // recognises as a file system. A device the user may not open is still listed when the
-// udev database or libblkid's cache knows its file system, marked not readable.
+// udev database, libblkid's cache or its mount knows its file system, marked not
+// readable.
 #include "Probe.h"
 #include "VolumeTable.h"
 
@@ -11,10 +12,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace orva::platform::volume
@@ -60,15 +63,16 @@ std::optional<FileSystemProbe> FromUdev(const std::string& deviceNumber)
     return probe;
 }
 
-// libblkid's cache (/run/blkid/blkid.tab): it keeps what a privileged probe found, and
-// keeps it when an unprivileged caller cannot verify the device.
+// libblkid's cache (/run/blkid/blkid.tab): what a privileged probe found earlier. Only
+// looked up (BLKID_DEV_FIND): no entry is made or verified, so the cache is left unchanged
+// and never written back.
 std::optional<FileSystemProbe> FromBlkidCache(const std::string& devicePath)
 {
     blkid_cache cache = nullptr;
     if (blkid_get_cache(&cache, nullptr) != 0)
         return std::nullopt;
     std::optional<FileSystemProbe> found;
-    if (blkid_dev device = blkid_get_dev(cache, devicePath.c_str(), BLKID_DEV_NORMAL))
+    if (blkid_dev device = blkid_get_dev(cache, devicePath.c_str(), BLKID_DEV_FIND))
     {
         FileSystemProbe probe;
         blkid_tag_iterate tags = blkid_tag_iterate_begin(device);
@@ -92,6 +96,22 @@ std::optional<FileSystemProbe> FromBlkidCache(const std::string& devicePath)
     }
     blkid_put_cache(cache);
     return found;
+}
+
+// A mounted device that cannot be opened: the kernel names its file system, and the
+// file system's id (statvfs) stands in for the UUID that cannot be read.
+std::optional<FileSystemProbe> FromMount(const std::string& deviceNumber)
+{
+    std::optional<MountedFileSystem> mount = FindMount(deviceNumber);
+    struct statvfs status{};
+    if (!mount || ::statvfs(mount->mountPoint.c_str(), &status) != 0)
+        return std::nullopt;
+    FileSystemProbe probe;
+    probe.type = mount->type == "ntfs3" ? "ntfs" : mount->type;
+    char id[16];
+    std::snprintf(id, sizeof id, "%08lX", static_cast<unsigned long>(status.f_fsid & 0xFFFFFFFFul));
+    probe.uuid = id;
+    return probe;
 }
 
 UINT DriveTypeOf(const std::string& name, const fs::path& sysDirectory)
@@ -132,6 +152,8 @@ std::optional<VolumeEntry> ProbeBlockDevice(const std::string& name)
         probe = FromUdev(deviceNumber);
         if (!probe)
             probe = FromBlkidCache(devicePath);
+        if (!probe)
+            probe = FromMount(deviceNumber);
     }
     if (!probe)
         return std::nullopt;

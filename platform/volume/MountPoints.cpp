@@ -18,6 +18,7 @@ struct MountLine
 {
     std::string deviceNumber;
     std::string mountPoint;
+    std::string type;
     std::string source;
 };
 
@@ -53,7 +54,7 @@ std::vector<MountLine> ReadMountInfo()
         std::string type, source;
         fields >> type >> source;
         if (root == "/")
-            mounts.push_back({deviceNumber, Unescape(mountPoint), Unescape(source)});
+            mounts.push_back({deviceNumber, Unescape(mountPoint), type, Unescape(source)});
     }
     return mounts;
 }
@@ -95,6 +96,14 @@ bool MountShowsVolume(const MountLine& mount, const VolumeEntry& volume,
     return mount.source == volume.description.source && volume.offset == 0;
 }
 } // namespace
+
+std::optional<MountedFileSystem> FindMount(const std::string& deviceNumber)
+{
+    for (const MountLine& mount : ReadMountInfo())
+        if (mount.deviceNumber == deviceNumber)
+            return MountedFileSystem{mount.type, mount.mountPoint};
+    return std::nullopt;
+}
 
 void AddMountPoints(std::vector<VolumeEntry>& volumes)
 {

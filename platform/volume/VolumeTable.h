@@ -53,6 +53,13 @@ std::vector<VolumeEntry> ProbeBlockDevices();
 // The volumes of one image file: the whole image, or the entries of its partition
 // table (`partition` 0: every entry with a file system, else only that entry).
 std::vector<VolumeEntry> ProbeImage(const std::string& imagePath, unsigned partition);
+// The first mount of the block device "major:minor", as /proc/self/mountinfo shows it.
+struct MountedFileSystem
+{
+    std::string type; // the kernel's name: "ext4", "ntfs3", "vfat", ...
+    std::string mountPoint;
+};
+std::optional<MountedFileSystem> FindMount(const std::string& deviceNumber);
 // Fills description.mountPoints of each entry from /proc/self/mountinfo.
 void AddMountPoints(std::vector<VolumeEntry>& volumes);
 
