@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -40,6 +41,32 @@ bool IsHighSurrogate(char16_t unit)
 bool IsLowSurrogate(char16_t unit)
 {
     return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Copies the ASCII units of source[i, run) to destination[out...], stopping at the first
+// unit that is not ASCII; advances i and out. Eight units at a time while it can: one
+// test of a 64-bit mask per block, and a widening or narrowing copy the compiler turns
+// into vector instructions.
+template <typename From, typename To>
+void CopyAsciiRun(const From* source, To* destination, size_t& i, size_t& out, size_t run)
+{
+    constexpr std::uint64_t kHighBits = sizeof(From) == 1 ? 0x8080808080808080ull : 0xFF80FF80FF80FF80ull;
+    while (run - i >= 8)
+    {
+        std::uint64_t words[sizeof(From)];
+        std::memcpy(words, source + i, 8 * sizeof(From));
+        std::uint64_t any = 0;
+        for (std::uint64_t word : words)
+            any |= word & kHighBits;
+        if (any)
+            break;
+        for (size_t k = 0; k < 8; ++k)
+            destination[out + k] = static_cast<To>(source[i + k]);
+        i += 8;
+        out += 8;
+    }
+    for (; i < run && source[i] < 0x80; ++i)
+        destination[out++] = static_cast<To>(source[i]);
 }
 
 // Encodes the character at source[i] (a pair counts as one) into `bytes`. Returns the
@@ -138,8 +165,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLe
                 for (; i < run && source[i] < 0x80; ++i)
                     ++out;
             else
-                for (; i < run && source[i] < 0x80; ++i)
-                    destination[out++] = static_cast<char>(source[i]);
+                CopyAsciiRun(source, destination, i, out, run);
             if (i < length && source[i] < 0x80)
                 return Fail(ERROR_INSUFFICIENT_BUFFER);
             continue;
@@ -197,8 +223,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLen
                 for (; i < run && bytes[i] < 0x80; ++i)
                     ++out;
             else
-                for (; i < run && bytes[i] < 0x80; ++i)
-                    destination[out++] = bytes[i];
+                CopyAsciiRun(bytes, destination, i, out, run);
             if (i < length && bytes[i] < 0x80)
                 return Fail(ERROR_INSUFFICIENT_BUFFER);
             continue;
@@ -238,13 +263,27 @@ LPWSTR StrStrIW(LPCWSTR text, LPCWSTR search)
         return nullptr;
     if (!*search)
         return const_cast<LPWSTR>(text);
-    const char16_t first = FoldUnit(search[0]);
+    // The search text is folded once per call, not once per start position; a keyword
+    // longer than the local buffer is folded as it is compared.
+    char16_t folded[64];
+    size_t foldedLength = 0;
+    while (foldedLength < std::size(folded) && search[foldedLength])
+    {
+        folded[foldedLength] = FoldUnit(search[foldedLength]);
+        ++foldedLength;
+    }
+    auto searchAt = [&](size_t k) { return k < foldedLength ? folded[k] : FoldUnit(search[k]); };
+    // The scan for the first unit runs over every unit of every name. An ASCII unit
+    // folds to `first` only as itself or its capital, so only other units need the table.
+    const char16_t first = folded[0];
+    const char16_t firstCapital = first >= u'a' && first <= u'z' ? static_cast<char16_t>(first - 0x20) : first;
     for (LPCWSTR start = text; *start; ++start)
     {
-        if (FoldUnit(*start) != first)
+        const char16_t unit = *start;
+        if (unit != first && unit != firstCapital && (unit < 0x80 || FoldUnit(unit) != first))
             continue;
         size_t k = 1;
-        while (search[k] && start[k] && FoldUnit(start[k]) == FoldUnit(search[k]))
+        while (search[k] && start[k] && FoldUnit(start[k]) == searchAt(k))
             ++k;
         if (!search[k])
             return const_cast<LPWSTR>(start);

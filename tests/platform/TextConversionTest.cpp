@@ -1,6 +1,7 @@
 #include "platform/TextConversion.h"
 
 #include "platform/LastError.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -212,20 +213,23 @@ TEST(TextConversion, AnsiDefaultCharReplacesLoneSurrogatesAndIsReported)
 TEST(TextConversion, RandomTextRoundTripsAndRandomBytesStayInBounds)
 {
     std::mt19937 random(12345);
-    const char16_t pool[] = {u'a', u'Z', u'.', u' ', 0x00E9, 0x0416, 0x4E2D, 0xFF21, 0xD83D, 0xDE00, 0xD800};
-    for (int round = 0; round < 2000; ++round)
+    // Mostly ASCII, so runs long enough for the block copy of ASCII occur, broken up by
+    // other characters at every offset.
+    const char16_t pool[] = {u'a', u'Z', u'.', u' ', u'0', u'~', u'q', u'M', u'_', u'-', u'x', u'Y',
+                             0x00E9, 0x0416, 0x4E2D, 0xFF21, 0xD83D, 0xDE00, 0xD800};
+    for (int round = 0; round < 3000; ++round)
     {
-        std::u16string text(1 + random() % 12, u'a');
+        std::u16string text(1 + random() % 40, u'a');
         for (auto& unit : text)
-            unit = pool[random() % std::size(pool)];
+            unit = pool[random() % 4 ? random() % 12 : random() % std::size(pool)];
         const std::string bytes = ToBytes(text);
         const std::u16string back = ToUnits(bytes);
         EXPECT_EQ(back, WithLoneSurrogatesReplaced(text));
         EXPECT_EQ(ToBytes(back), bytes);
 
-        std::string noise(1 + random() % 12, '\0');
+        std::string noise(1 + random() % 40, '\0');
         for (auto& b : noise)
-            b = static_cast<char>(random());
+            b = static_cast<char>(random() % 4 ? random() % 0x80 : random());
         const int needed = MultiByteToWideChar(CP_UTF8, 0, noise.data(), int(noise.size()), nullptr, 0);
         std::u16string out(needed + 1, kWideGuard);
         ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, noise.data(), int(noise.size()), out.data(), needed), needed);
@@ -267,6 +271,49 @@ TEST(StrStrIW, FindsWithSimpleCaseFolding)
         EXPECT_EQ(found ? int(found - c.text) : -1, c.expected) << c.label;
     }
     EXPECT_EQ(StrStrIW(nullptr, u"a"), nullptr);
+}
+
+// The straightforward reference: fold both texts whole, then an ordinary find.
+TEST(StrStrIW, AgreesWithFoldThenFind)
+{
+    std::mt19937 random(777);
+    const char16_t pool[] = {u'k', u'K', 0x212A, u'a', u'A', 0x00C5, 0x00E5, 0x212B, 0x03C3, 0x03A3, 0x03C2, u'.'};
+    auto randomText = [&](size_t maxLength) {
+        std::u16string text(1 + random() % maxLength, u'a');
+        for (auto& unit : text)
+            unit = pool[random() % std::size(pool)];
+        return text;
+    };
+    auto fold = [](std::u16string text) {
+        for (auto& unit : text)
+            unit = FoldCaseSimple(unit);
+        return text;
+    };
+    // Another spelling of the same folded text, to make long matches.
+    auto respell = [&](std::u16string text) {
+        for (auto& unit : text)
+            for (char16_t other = pool[random() % std::size(pool)];; other = pool[random() % std::size(pool)])
+                if (FoldCaseSimple(other) == FoldCaseSimple(unit))
+                {
+                    unit = other;
+                    break;
+                }
+        return text;
+    };
+    for (int round = 0; round < 5000; ++round)
+    {
+        const bool longSearch = round % 20 == 0;
+        const std::u16string text = longSearch ? randomText(40) + randomText(40) + randomText(40) : randomText(12);
+        // Long searches (beyond the keyword's local buffer) that do occur, with a change at
+        // the end in every other one.
+        std::u16string search = longSearch ? respell(text.substr(text.size() / 4, 3 * text.size() / 4)) : randomText(3);
+        if (longSearch && round % 40 == 0)
+            search.back() = u'.';
+        const size_t expected = fold(text).find(fold(search));
+        LPWSTR found = StrStrIW(text.c_str(), search.c_str());
+        ASSERT_EQ(found ? size_t(found - text.c_str()) : std::u16string::npos, expected)
+            << orva::platform::ToUtf8(text) << " / " << orva::platform::ToUtf8(search);
+    }
 }
 
 TEST(StrStrIW, FoldingTableSamples)
