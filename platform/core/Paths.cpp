@@ -112,7 +112,15 @@ std::u16string ToUtf16(std::string_view text)
 
 std::optional<DrivePath> ResolvePath(std::u16string_view path)
 {
-    const std::string utf8 = ToUtf8(path);
+    std::string utf8 = ToUtf8(path);
+    // "\\?\E:\a" and "\\.\E:\a" name E:\a; any other path of these forms (a volume
+    // GUID path, a device) is no file path.
+    if (utf8.starts_with("\\\\?\\") || utf8.starts_with("\\\\.\\"))
+    {
+        utf8.erase(0, 4);
+        if (!IsDriveLetterPath(utf8))
+            return std::nullopt;
+    }
     if (!IsDriveLetterPath(utf8))
         return DrivePath{DrivePath::Kind::Mounted, NormaliseSeparators(utf8), 0, {}};
     const DriveResolver resolver = g_driveResolver.load(std::memory_order_acquire);

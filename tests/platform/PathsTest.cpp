@@ -65,6 +65,9 @@ TEST_F(Paths, LinuxPathsOfWindowsShapedPaths)
         {u"F:\\a", std::nullopt}, // not mounted: no Linux path
         {u"Q:\\a", std::nullopt}, // no volume has the letter
         {u"E:foo", "E:foo"},      // no separator after the colon: an ordinary name
+        {u"\\\\?\\E:\\a", "/mnt/e/a"},
+        {u"\\\\.\\e:", "/mnt/e"},
+        {u"\\\\?\\Volume{0c7a5b3e-0000-0000-0000-100000000000}\\", std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ToLinuxPath(c.path), c.expected) << ToUtf8(c.path);

@@ -4,7 +4,9 @@
 // "E:") is resolved through the drive resolver that the volume layer installs; any other
 // path is a Linux path ("/home/me\OrvaDesktop.ini" is /home/me/OrvaDesktop.ini). A run
 // of separators counts as one ("/\OrvaDesktop.ini" is /OrvaDesktop.ini). "E:name",
-// with no separator after the colon, is an ordinary relative name.
+// with no separator after the colon, is an ordinary relative name. The prefixes "\\?\"
+// and "\\.\" are taken off a drive-letter path ("\\?\E:\a" is E:\a); other paths with
+// these prefixes (volume GUID paths, devices) resolve to nothing.
 #pragma once
 
 #include "platform/WinTypes.h"
