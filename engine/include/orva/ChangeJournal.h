@@ -15,8 +15,10 @@ class ORVACORE_API CChangeJournal
 {
 public:
     // Probes the volume (opened by name, read and write asked) and makes a new object.
-    // FALSE, with `journal` untouched, when the volume cannot be opened or its root
-    // directory cannot be read. The four middle arguments are not used.
+    // FALSE, with `journal` untouched, when the volume cannot be opened, its first mount
+    // path is not a drive root "A:\" to "Z:\" (no drive letter), or its root directory
+    // cannot be opened and read. The four middle arguments are not used. Throws
+    // CMemoryException when the object cannot be allocated.
     static BOOL Create(LPCWSTR rootPath, DWORD serialNumber, ULONGLONG maximumSize, ULONGLONG allocationDelta,
                        DWORD initHash, BOOL monitorChanges, CChangeJournal*& journal);
     ~CChangeJournal();
@@ -46,12 +48,15 @@ public:
     DWORD GetFileIndexBegin() const { return m_fileIndexBegin; }
     DWORD GetFileIndexEnd() const { return m_fileIndexEnd; }
 
-    // Opens the volume device "\\.\X:" (letter form) or the volume of a volume name.
+    // Opens the volume device "\\.\X:" (letter form) or the volume of a volume name;
+    // INVALID_HANDLE_VALUE when it cannot be opened or the name has no drive letter.
     static HANDLE OpenVolume(WCHAR driveLetter, DWORD desiredAccess, BOOL overlapped);
     static HANDLE OpenVolume(LPCWSTR volumeName, DWORD desiredAccess, BOOL overlapped);
 
 private:
-    CChangeJournal(LPCWSTR rootPath, DWORD serialNumber);
+    CChangeJournal(LPCWSTR rootPath, DWORD serialNumber, char driveLetter, ULONGLONG rootFrn);
+    // The drive letter of the volume's first mount path and its root directory's FRN.
+    static BOOL ReadVolumeIdentity(LPCWSTR rootPath, char& driveLetter, ULONGLONG& rootFrn);
 
     WCHAR m_rootPath[MAX_PATH];
     char m_driveLetter;
