@@ -40,7 +40,7 @@ namespace orva::ntfs
 {
 namespace
 {
-constexpr std::uint64_t kBatchRecords = 1024;
+constexpr std::uint64_t kBatchRecords = 256;
 constexpr std::uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
 constexpr std::size_t kBootSectorSize = 512;
 constexpr std::size_t kBootOemId = 3;
