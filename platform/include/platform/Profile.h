@@ -1,7 +1,7 @@
 // The profile (INI) functions, with the Windows semantics callers rely on.
 //
 // Files are UTF-8 without a byte order mark (a UTF-8 or UTF-16LE BOM is accepted when
-// reading). Section and key names match without regard to case. A write replaces the
+// reading; a write stores UTF-8 whatever the file held). Section and key names match without regard to case. A write replaces the
 // key's value in place, appends a new key at the end of its section and a new section
 // at the end of the file, and creates the file as needed; a null value deletes the key,
 // a null key deletes the section. Files are replaced whole (written beside the target
