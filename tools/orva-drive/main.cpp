@@ -148,7 +148,7 @@ int Attach(const std::string& letterWord, const std::string& imageWord)
 {
     std::optional<char> letter = ParseLetter(letterWord);
     if (!letter)
-        return Fail(letterWord + ": not a drive letter (give one of A: to Z:)");
+        return Fail(letterWord + " is not a drive letter (give one of A: to Z:)");
     std::optional<ImageArgument> image = ParseImage(imageWord);
     if (!image)
         return Fail(imageWord + ": partitions are numbered from 1");
@@ -181,7 +181,7 @@ int Detach(const std::string& letterWord)
 {
     std::optional<char> letter = ParseLetter(letterWord);
     if (!letter)
-        return Fail(letterWord + ": not a drive letter (give one of A: to Z:)");
+        return Fail(letterWord + " is not a drive letter (give one of A: to Z:)");
     if (!orva::platform::DetachImage(*letter))
         return Fail(std::string{*letter} + ": no image is attached under this letter");
     return 0;
