@@ -65,8 +65,8 @@ bool UpdateSequenceArrayValid(const std::uint8_t* record, std::size_t size)
 }
 
 // One resident attribute's value: [offset, offset + length) of the record, checked.
-bool ResidentValue(const std::uint8_t* attr, std::size_t attrLength, std::size_t attrStart, std::size_t* offset,
-                   std::size_t* length)
+bool ResidentValue(const std::uint8_t* attr, std::size_t attrLength, std::size_t attrStart,
+                   std::size_t* offset, std::size_t* length)
 {
     if (attrLength < kResidentHeaderSize || attr[kAttrNonResident] != 0)
         return false;

@@ -54,7 +54,7 @@ struct MftRecordInfo
 struct FileNameValue
 {
     std::uint64_t parentFrn = 0;
-    std::uint8_t nameSpace = 0; // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+    std::uint8_t nameSpace = 0;         // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
     const std::uint8_t* name = nullptr; // UTF-16LE units, unaligned
     std::size_t nameLength = 0;         // in UTF-16 units
 };

@@ -56,7 +56,6 @@
 #undef GENERIC_WRITE
 extern "C"
 {
-#include <ntfs-3g/types.h>
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/device.h>
 #include <ntfs-3g/dir.h>
@@ -64,6 +63,7 @@ extern "C"
 #include <ntfs-3g/layout.h>
 #include <ntfs-3g/logging.h>
 #include <ntfs-3g/mft.h>
+#include <ntfs-3g/types.h>
 #include <ntfs-3g/unistr.h>
 #include <ntfs-3g/volume.h>
 }

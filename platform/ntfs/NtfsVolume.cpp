@@ -21,8 +21,8 @@
 
 #include "MftRecord.h"
 #include "Ntfs3g.h"
-#include "ReadOnlyDevice.h"
 #include "platform/LastError.h"
+#include "ReadOnlyDevice.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,7 +47,8 @@ constexpr std::size_t kBootOemId = 3;
 constexpr std::size_t kBootSerialNumber = 0x48;
 constexpr WORD kFileNameOffset = offsetof(USN_RECORD_V2, FileName);
 constexpr USN kMaxUsn = 0x7FFFFFFFFFFF0000;
-constexpr std::size_t kJournalMaxSize = 32; // $Max: MaximumSize, AllocationDelta, UsnJournalID, LowestValidUsn
+constexpr std::size_t kJournalMaxSize =
+    32; // $Max: MaximumSize, AllocationDelta, UsnJournalID, LowestValidUsn
 
 constexpr DWORD RecordLengthFor(std::size_t nameUnits)
 {
@@ -77,8 +78,8 @@ bool ReadFully(int fd, void* buffer, std::size_t size, std::uint64_t offset)
     std::size_t done = 0;
     while (done < size)
     {
-        const ssize_t got = ::pread(fd, static_cast<char*>(buffer) + done, size - done,
-                                    static_cast<off_t>(offset + done));
+        const ssize_t got =
+            ::pread(fd, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -184,7 +185,8 @@ bool NtfsVolume::Impl::Mount(DWORD* error)
         return false;
     }
     recordSize = volume->mft_record_size;
-    recordCount = static_cast<std::uint64_t>(volume->mft_na->initialized_size) >> volume->mft_record_size_bits;
+    recordCount =
+        static_cast<std::uint64_t>(volume->mft_na->initialized_size) >> volume->mft_record_size_bits;
 
     s64 labelBytes = 0;
     if (void* raw = ntfs_attr_readall(volume->vol_ni, AT_VOLUME_NAME, AT_UNNAMED, 0, &labelBytes))
@@ -219,7 +221,8 @@ const std::uint8_t* NtfsVolume::Impl::LoadRecord(std::uint64_t recordNumber)
             for (std::uint64_t i = 0; i < count; ++i)
             {
                 std::uint8_t* one = batch.data() + i * recordSize;
-                if (ntfs_mft_records_read(volume, recordNumber + i, 1, reinterpret_cast<MFT_RECORD*>(one)) != 0)
+                if (ntfs_mft_records_read(volume, recordNumber + i, 1, reinterpret_cast<MFT_RECORD*>(one)) !=
+                    0)
                     std::memset(one, 0, recordSize);
             }
         }
@@ -250,7 +253,8 @@ bool NtfsVolume::Impl::NameFromAttributeList(std::uint64_t recordNumber, std::u1
         if (attr->non_resident || valueOffset > attrLength || valueLength > attrLength - valueOffset)
             continue;
         FileNameValue fileName;
-        if (!ParseFileNameValue(reinterpret_cast<const std::uint8_t*>(attr) + valueOffset, valueLength, &fileName) ||
+        if (!ParseFileNameValue(reinterpret_cast<const std::uint8_t*>(attr) + valueOffset, valueLength,
+                                &fileName) ||
             fileName.nameLength == 0 || (found && fileName.nameSpace == kDosNameSpace))
             continue;
         name->resize(fileName.nameLength);
@@ -265,14 +269,12 @@ bool NtfsVolume::Impl::NameFromAttributeList(std::uint64_t recordNumber, std::u1
     return found;
 }
 
-NtfsVolume::NtfsVolume(std::unique_ptr<Impl> impl) : m_impl(std::move(impl))
-{
-}
+NtfsVolume::NtfsVolume(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 NtfsVolume::~NtfsVolume() = default;
 
-std::unique_ptr<NtfsVolume> NtfsVolume::Open(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                                             DWORD* error)
+std::unique_ptr<NtfsVolume> NtfsVolume::Open(const std::string& path, std::uint64_t offset,
+                                             std::uint64_t length, DWORD* error)
 {
     auto impl = std::make_unique<Impl>();
     impl->range.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -281,7 +283,9 @@ std::unique_ptr<NtfsVolume> NtfsVolume::Open(const std::string& path, std::uint6
         *error = ErrorFromErrno(errno);
         return nullptr;
     }
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::fstat(impl->range.fd, &status) != 0)
     {
         *error = ErrorFromErrno(errno);
@@ -339,8 +343,8 @@ BOOL NtfsVolume::EnumUsnData(const MFT_ENUM_DATA_V0& request, void* output, DWOR
     {
         const std::uint8_t* record = m_impl->LoadRecord(recordNumber);
         MftRecordInfo info;
-        if (ParseMftRecord(record, m_impl->recordSize, &info) != MftRecordKind::Base || info.usn < request.LowUsn ||
-            info.usn > request.HighUsn)
+        if (ParseMftRecord(record, m_impl->recordSize, &info) != MftRecordKind::Base ||
+            info.usn < request.LowUsn || info.usn > request.HighUsn)
             continue;
         ChosenName name{info.parentFrn, record + info.nameOffset, info.nameLength};
         if ((!info.hasName || info.nameIsDosOnly) && info.hasAttributeList &&
@@ -415,7 +419,8 @@ USN NtfsVolume::HighestUsn()
     for (std::uint64_t recordNumber = 0; recordNumber < m_impl->recordCount; ++recordNumber)
     {
         MftRecordInfo info;
-        if (ParseMftRecord(m_impl->LoadRecord(recordNumber), m_impl->recordSize, &info) == MftRecordKind::Base)
+        if (ParseMftRecord(m_impl->LoadRecord(recordNumber), m_impl->recordSize, &info) ==
+            MftRecordKind::Base)
             highest = std::max(highest, info.usn);
     }
     return highest;

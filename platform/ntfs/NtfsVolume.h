@@ -25,8 +25,8 @@ public:
     // code in `error`: ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED (no read permission),
     // ERROR_UNRECOGNIZED_VOLUME (no NTFS boot sector there, or libntfs-3g cannot mount
     // it), ERROR_FILE_CORRUPT (mounted, but the root directory cannot be read).
-    static std::unique_ptr<NtfsVolume> Open(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                                            DWORD* error);
+    static std::unique_ptr<NtfsVolume> Open(const std::string& path, std::uint64_t offset,
+                                            std::uint64_t length, DWORD* error);
     ~NtfsVolume();
     NtfsVolume(const NtfsVolume&) = delete;
     NtfsVolume& operator=(const NtfsVolume&) = delete;

@@ -80,8 +80,9 @@ s64 ReadAt(ReadOnlyDeviceRange* range, void* buf, s64 count, s64 position)
     s64 done = 0;
     while (done < count)
     {
-        const ssize_t got = ::pread(range->fd, static_cast<char*>(buf) + done, static_cast<size_t>(count - done),
-                                    static_cast<off_t>(range->offset + position + done));
+        const ssize_t got =
+            ::pread(range->fd, static_cast<char*>(buf) + done, static_cast<size_t>(count - done),
+                    static_cast<off_t>(range->offset + position + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)

@@ -12,9 +12,9 @@ namespace orva::ntfs
 {
 struct ReadOnlyDeviceRange
 {
-    int fd = -1;             // owned by the caller, open until the device is freed
+    int fd = -1; // owned by the caller, open until the device is freed
     std::uint64_t offset = 0;
-    std::uint64_t length = 0; // bytes from offset; never 0
+    std::uint64_t length = 0;  // bytes from offset; never 0
     std::int64_t position = 0; // the device's seek position, relative to offset
 };
 

@@ -148,15 +148,19 @@ TEST(ImageBuilderTest, FolderTreeIsCopiedWithSizesAndTimes)
     {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         ASSERT_TRUE(volume->GetAttributes(c.path, &data)) << c.path;
-        EXPECT_EQ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, c.size) << c.path;
+        EXPECT_EQ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, c.size)
+            << c.path;
         EXPECT_EQ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, c.directory) << c.path;
         const std::uint64_t written =
-            (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+            (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+            data.ftLastWriteTime.dwLowDateTime;
         EXPECT_EQ(written, static_cast<std::uint64_t>(c.mtime * 10000000 + kUnixEpochAsFileTime)) << c.path;
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     EXPECT_FALSE(volume->GetAttributes("/link", &data));
-    struct stat status{};
+    struct stat status
+    {
+    };
     ASSERT_EQ(::stat(options.output.c_str(), &status), 0);
     EXPECT_LT(status.st_blocks * 512, 3 << 20) << "file contents are sparse";
 }
@@ -165,7 +169,8 @@ TEST(ImageBuilderTest, FolderTreeIsCopiedWithSizesAndTimes)
 int RunTool(const TempFolder& folder, const std::string& arguments, std::string* messages)
 {
     const std::string errors = folder.File("stderr.txt");
-    const int status = std::system((std::string(ORVA_MKIMAGE_PROGRAM) + " " + arguments + " >/dev/null 2>'" + errors + "'").c_str());
+    const int status = std::system(
+        (std::string(ORVA_MKIMAGE_PROGRAM) + " " + arguments + " >/dev/null 2>'" + errors + "'").c_str());
     std::ifstream file(errors);
     messages->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -193,10 +198,14 @@ TEST(OrvaMkimageTest, ExitCodesAndMessages)
         {"--bogus x.img", 2, "unknown option"},
         {"--from-list '" + folder.File("good.txt") + "' --from-dir /tmp x.img", 2, "either"},
         {"--from-list '" + folder.File("bad.txt") + "' '" + folder.File("x.img") + "'", 2, "line 2"},
-        {"--from-list '" + folder.File("missing.txt") + "' '" + folder.File("x.img") + "'", 2, "cannot be read"},
-        {"--from-list '" + folder.File("good.txt") + "' --partition apm '" + folder.File("x.img") + "'", 2, "mbr or gpt"},
-        {"--from-list '" + folder.File("good.txt") + "' --size 12Q '" + folder.File("x.img") + "'", 2, "not a size"},
-        {"--from-list '" + folder.File("good.txt") + "' '" + folder.File("a-folder") + "'", 2, "not a regular file"},
+        {"--from-list '" + folder.File("missing.txt") + "' '" + folder.File("x.img") + "'", 2,
+         "cannot be read"},
+        {"--from-list '" + folder.File("good.txt") + "' --partition apm '" + folder.File("x.img") + "'", 2,
+         "mbr or gpt"},
+        {"--from-list '" + folder.File("good.txt") + "' --size 12Q '" + folder.File("x.img") + "'", 2,
+         "not a size"},
+        {"--from-list '" + folder.File("good.txt") + "' '" + folder.File("a-folder") + "'", 2,
+         "not a regular file"},
         {"--from-list '" + folder.File("good.txt") + "' --size 64M --label Test --partition gpt '" +
              folder.File("good.img") + "'",
          0, ""},

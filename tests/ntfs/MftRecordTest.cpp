@@ -100,8 +100,11 @@ std::u16string NameOf(const std::vector<std::uint8_t>& record, const MftRecordIn
 
 TEST(MftRecordTest, BaseRecordGivesItsFields)
 {
-    const std::vector<std::uint8_t> record =
-        RecordBuilder().Flags(0x03).StandardInformation(0x26, 0x1F0).FileName(0x0005000000000005, kWin32, u"Report.txt").Build();
+    const std::vector<std::uint8_t> record = RecordBuilder()
+                                                 .Flags(0x03)
+                                                 .StandardInformation(0x26, 0x1F0)
+                                                 .FileName(0x0005000000000005, kWin32, u"Report.txt")
+                                                 .Build();
     MftRecordInfo info;
     ASSERT_EQ(ParseMftRecord(record.data(), record.size(), &info), MftRecordKind::Base);
     EXPECT_EQ(info.sequence, 7);
@@ -163,7 +166,8 @@ TEST(MftRecordTest, KindFollowsTheHeader)
     Put<std::uint64_t>(extension, 0x20, 0x0001000000000040); // base record 64
     EXPECT_EQ(ParseMftRecord(extension.data(), extension.size(), &info), MftRecordKind::Extension);
 
-    const std::vector<std::uint8_t> listed = RecordBuilder().StandardInformation(0, 0).AttributeList().Build();
+    const std::vector<std::uint8_t> listed =
+        RecordBuilder().StandardInformation(0, 0).AttributeList().Build();
     ASSERT_EQ(ParseMftRecord(listed.data(), listed.size(), &info), MftRecordKind::Base);
     EXPECT_TRUE(info.hasAttributeList);
     EXPECT_FALSE(info.hasName);
@@ -184,7 +188,8 @@ TEST(MftRecordTest, RecordsThatDoNotHoldTogetherAreDamaged)
         {"update sequence array past the first sector", [](auto& r) { Put<std::uint16_t>(r, 0x04, 0x1FE); }},
         {"first attribute inside the header", [](auto& r) { Put<std::uint16_t>(r, 0x14, 0x10); }},
         {"bytes in use past the record", [](auto& r) { Put<std::uint32_t>(r, 0x18, 4096); }},
-        {"bytes in use before the end marker", [fn](auto& r) { Put<std::uint32_t>(r, 0x18, static_cast<std::uint32_t>(fn + 8)); }},
+        {"bytes in use before the end marker",
+         [fn](auto& r) { Put<std::uint32_t>(r, 0x18, static_cast<std::uint32_t>(fn + 8)); }},
         {"attribute length 0", [si](auto& r) { Put<std::uint32_t>(r, si + 4, 0); }},
         {"attribute length not a multiple of 8", [si](auto& r) { Put<std::uint32_t>(r, si + 4, 0x61); }},
         {"attribute length past the record", [fn](auto& r) { Put<std::uint32_t>(r, fn + 4, 0x7FFFFFF8); }},

@@ -1,6 +1,6 @@
 #include "Ntfs3g.h"
-#include "TestImage.h"
 #include "platform/LastError.h"
+#include "TestImage.h"
 
 #include <algorithm>
 #include <array>
@@ -137,7 +137,8 @@ TEST_F(NtfsVolumeTest, EnumerationAgreesWithSleuthkit)
 {
     if (std::system("command -v fls >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "sleuthkit's fls is not installed";
-    std::unique_ptr<FILE, int (*)(FILE*)> fls(::popen(("fls -r -p -u '" + s_image + "'").c_str(), "r"), ::pclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> fls(::popen(("fls -r -p -u '" + s_image + "'").c_str(), "r"),
+                                              ::pclose);
     ASSERT_NE(fls, nullptr);
     // Lines read "r/r 64-128-2:\tdocs/a.txt"; named streams of system files add ":$Name".
     // fls may print a record twice, once with its long path cut short.
@@ -315,7 +316,9 @@ TEST_F(NtfsVolumeTest, VolumeFactsComeFromTheBootSectorAndRoot)
 TEST_F(NtfsVolumeTest, ImageBytesStayUnchanged)
 {
     const std::vector<char> before = ReadBytes(s_image);
-    struct stat statusBefore{};
+    struct stat statusBefore
+    {
+    };
     ASSERT_EQ(::stat(s_image.c_str(), &statusBefore), 0);
     {
         std::unique_ptr<NtfsVolume> volume = OpenOrNull(s_image);
@@ -327,7 +330,9 @@ TEST_F(NtfsVolumeTest, ImageBytesStayUnchanged)
         USN_JOURNAL_DATA_V0 journal{};
         volume->QueryOnDiskJournal(&journal);
     }
-    struct stat statusAfter{};
+    struct stat statusAfter
+    {
+    };
     ASSERT_EQ(::stat(s_image.c_str(), &statusAfter), 0);
     EXPECT_EQ(statusAfter.st_mtim.tv_sec, statusBefore.st_mtim.tv_sec);
     EXPECT_EQ(statusAfter.st_mtim.tv_nsec, statusBefore.st_mtim.tv_nsec);
@@ -352,6 +357,15 @@ TEST(NtfsVolumeOpenTest, WhatIsNotNtfsIsRefused)
     WriteFile(zeros, "", 4 << 20);
     WriteFile(text, "NTFS is not here\n", 0);
     WriteFile(empty, "", 0);
+    // An NTFS boot sector with nothing behind it, and an image cut short.
+    ImageOptions options;
+    options.output = folder.File("whole.img");
+    ASSERT_NO_FATAL_FAILURE(BuildOrFail(options, {Entry("a.txt")}));
+    const std::vector<char> whole = ReadBytes(options.output);
+    const std::string bootOnly = folder.File("boot-only.img");
+    const std::string cut = folder.File("cut.img");
+    WriteFile(bootOnly, std::string(whole.data(), 512), static_cast<off_t>(whole.size()));
+    WriteFile(cut, std::string(whole.data(), 64 * 1024), 0);
     struct Case
     {
         std::string path;
@@ -363,6 +377,8 @@ TEST(NtfsVolumeOpenTest, WhatIsNotNtfsIsRefused)
         {text, 0, ERROR_UNRECOGNIZED_VOLUME},
         {empty, 0, ERROR_UNRECOGNIZED_VOLUME},
         {zeros, 8 << 20, ERROR_UNRECOGNIZED_VOLUME}, // offset past the end
+        {bootOnly, 0, ERROR_UNRECOGNIZED_VOLUME},
+        {cut, 0, ERROR_UNRECOGNIZED_VOLUME},
         {folder.File("missing.img"), 0, ERROR_FILE_NOT_FOUND},
     };
     for (const Case& c : cases)
@@ -421,7 +437,8 @@ TEST(NtfsVolumeJournalTest, OnDiskJournalIsReported)
     EXPECT_GT(journal.NextUsn, volume->HighestUsn());
     EXPECT_LE(journal.FirstUsn, journal.NextUsn);
     // Every entry's USN lies below NextUsn, so the engine's [0, NextUsn] request sees all.
-    const std::map<std::string, EnumeratedRecord> paths = ByPath(EnumerateAll(*volume, 65536, 0, 0, journal.NextUsn));
+    const std::map<std::string, EnumeratedRecord> paths =
+        ByPath(EnumerateAll(*volume, 65536, 0, 0, journal.NextUsn));
     for (const char* name : {"a.txt", "b.txt", "c.txt", "$Extend/$UsnJrnl"})
         EXPECT_TRUE(paths.count(name)) << name;
     EXPECT_GT(paths.at("b.txt").usn, paths.at("a.txt").usn);
@@ -453,8 +470,10 @@ bool BaseRecordHasNoName(const std::string& image, const char* path)
     bool fileName = false;
     if (inode != nullptr)
     {
-        for (auto* attr = reinterpret_cast<ATTR_RECORD*>(reinterpret_cast<u8*>(inode->mrec) + inode->mrec->attrs_offset);
-             attr->type != AT_END; attr = reinterpret_cast<ATTR_RECORD*>(reinterpret_cast<u8*>(attr) + attr->length))
+        for (auto* attr = reinterpret_cast<ATTR_RECORD*>(reinterpret_cast<u8*>(inode->mrec) +
+                                                         inode->mrec->attrs_offset);
+             attr->type != AT_END;
+             attr = reinterpret_cast<ATTR_RECORD*>(reinterpret_cast<u8*>(attr) + attr->length))
         {
             attributeList = attributeList || attr->type == AT_ATTRIBUTE_LIST;
             fileName = fileName || attr->type == AT_FILE_NAME;
@@ -473,7 +492,8 @@ TEST(NtfsVolumeExtensionTest, NameInAnExtensionRecordIsFound)
     options.output = folder.File("extension.img");
     ASSERT_NO_FATAL_FAILURE(BuildOrFail(options, {Entry("dir/"), Entry("dir/moved name.txt\t3")}));
     ASSERT_NO_FATAL_FAILURE(MoveFileNameToExtension(options.output, "/dir/moved name.txt"));
-    ASSERT_TRUE(BaseRecordHasNoName(options.output, "/dir/moved name.txt")) << "the fixture did not move the name";
+    ASSERT_TRUE(BaseRecordHasNoName(options.output, "/dir/moved name.txt"))
+        << "the fixture did not move the name";
 
     std::unique_ptr<NtfsVolume> volume = OpenOrNull(options.output);
     ASSERT_NE(volume, nullptr);

@@ -39,8 +39,8 @@ std::u16string Utf16(const std::string& text)
 std::string Utf8(const std::u16string& text)
 {
     std::string narrow(text.size() * 3, '\0');
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                                          static_cast<int>(narrow.size()), nullptr, nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                          narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
     narrow.resize(static_cast<std::size_t>(bytes));
     return narrow;
 }
@@ -54,7 +54,8 @@ std::vector<char> ReadBytes(const std::string& path)
 namespace
 {
 // Checks one output and appends its records; returns the continuation number.
-std::uint64_t TakeOutput(const std::vector<std::uint8_t>& buffer, DWORD bytes, std::vector<EnumeratedRecord>* out)
+std::uint64_t TakeOutput(const std::vector<std::uint8_t>& buffer, DWORD bytes,
+                         std::vector<EnumeratedRecord>* out)
 {
     EXPECT_GE(bytes, 8u);
     EXPECT_LE(bytes, buffer.size());
@@ -87,8 +88,8 @@ std::uint64_t TakeOutput(const std::vector<std::uint8_t>& buffer, DWORD bytes, s
 }
 } // namespace
 
-std::vector<EnumeratedRecord> EnumerateAll(NtfsVolume& volume, DWORD bufferSize, std::uint64_t startFrn, USN lowUsn,
-                                           USN highUsn)
+std::vector<EnumeratedRecord> EnumerateAll(NtfsVolume& volume, DWORD bufferSize, std::uint64_t startFrn,
+                                           USN lowUsn, USN highUsn)
 {
     std::vector<EnumeratedRecord> records;
     std::vector<std::uint8_t> buffer(bufferSize);

@@ -21,7 +21,7 @@ namespace
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kMinimumSize = 16 * kMiB;
 constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000; // 1970-01-01 in 100 ns since 1601
-constexpr std::int64_t kUsnStep = 0x60;                            // one journal record per entry
+constexpr std::int64_t kUsnStep = 0x60;                           // one journal record per entry
 constexpr std::uint64_t kJournalMaximumSize = 32 * kMiB;
 constexpr std::uint64_t kJournalAllocationDelta = 8 * kMiB;
 constexpr std::size_t kMaxOpenFolders = 512;
@@ -29,7 +29,8 @@ constexpr std::uint16_t kStandardInformationV3Size = 72;
 
 std::int64_t NowUnixSeconds()
 {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -112,7 +113,8 @@ std::string FindProgram(const std::string& name)
 }
 
 // Runs mkntfs on the file `fsPath`; its output is shown only when it fails.
-bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_t hiddenSectors, std::string* error)
+bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_t hiddenSectors,
+               std::string* error)
 {
     const std::string mkntfs = FindProgram("mkntfs");
     if (mkntfs.empty())
@@ -121,7 +123,8 @@ bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_
         return false;
     }
     const std::string hidden = std::to_string(hiddenSectors);
-    std::vector<std::string> args = {mkntfs, "-F", "-Q", "-q", "-s", "512", "-p", hidden, "-H", "255", "-S", "63"};
+    std::vector<std::string> args = {mkntfs, "-F",   "-Q", "-q",  "-s", "512",
+                                     "-p",   hidden, "-H", "255", "-S", "63"};
     if (!label.empty())
     {
         args.push_back("-L");
@@ -165,7 +168,9 @@ bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_
 // Nothing but a regular file is ever replaced (never a device given by mistake).
 bool IsRegularOrAbsent(const std::string& path, std::string* error)
 {
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
     {
         *error = path + ": exists and is not a regular file";
@@ -234,7 +239,8 @@ bool SetUsn(ntfs_inode* inode, std::int64_t usn)
     if (search == nullptr)
         return false;
     bool done = false;
-    if (ntfs_attr_lookup(AT_STANDARD_INFORMATION, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, search) == 0 &&
+    if (ntfs_attr_lookup(AT_STANDARD_INFORMATION, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, search) ==
+            0 &&
         !search->attr->non_resident)
     {
         ATTR_RECORD* attr = search->attr;
@@ -288,9 +294,10 @@ bool FileSystemWriter::Create(const ImageEntry& entry, std::int64_t defaultTime,
     ntfs_inode* folder = OpenFolder(m_folders.at(ParentOf(entry.path)));
     int length = 0;
     ntfschar* name = NtfsName(LeafOf(entry.path), &length);
-    ntfs_inode* inode = folder == nullptr || name == nullptr
-                            ? nullptr
-                            : ntfs_create(folder, 0, name, static_cast<u8>(length), entry.directory ? S_IFDIR : S_IFREG);
+    ntfs_inode* inode =
+        folder == nullptr || name == nullptr
+            ? nullptr
+            : ntfs_create(folder, 0, name, static_cast<u8>(length), entry.directory ? S_IFDIR : S_IFREG);
     std::free(name);
     if (inode == nullptr)
     {
@@ -408,8 +415,8 @@ bool Populate(const std::string& fsPath, const ImageOptions& options, std::vecto
         }
         if (ok && options.usnJournal)
         {
-            const std::uint64_t id = options.journalId != 0 ? options.journalId
-                                                             : static_cast<std::uint64_t>(NtfsTime(now));
+            const std::uint64_t id =
+                options.journalId != 0 ? options.journalId : static_cast<std::uint64_t>(NtfsTime(now));
             ok = writer.WriteJournal(id, nextUsn + kUsnStep, error);
         }
     }
@@ -463,7 +470,8 @@ bool BuildImage(const ImageOptions& options, const std::vector<ImageEntry>& entr
 
     if (!IsRegularOrAbsent(options.output, error) || !IsRegularOrAbsent(fsPath, error))
         return false;
-    bool ok = CreateSizedFile(fsPath, size, error) && RunMkntfs(fsPath, options.label, hiddenSectors, error) &&
+    bool ok = CreateSizedFile(fsPath, size, error) &&
+              RunMkntfs(fsPath, options.label, hiddenSectors, error) &&
               Populate(fsPath, options, std::move(plan), error);
     if (partitioned)
     {

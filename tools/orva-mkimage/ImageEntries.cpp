@@ -20,7 +20,11 @@ std::optional<std::size_t> Utf16Units(const std::string& name)
     for (std::size_t i = 0; i < name.size();)
     {
         const auto lead = static_cast<unsigned char>(name[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        std::size_t length = lead < 0x80           ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
         if (length == 0 || i + length > name.size())
             return std::nullopt;
         std::uint32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
@@ -32,7 +36,8 @@ std::optional<std::size_t> Utf16Units(const std::string& name)
             codePoint = (codePoint << 6) | (next & 0x3F);
         }
         const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < smallest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+        if (codePoint < smallest[length] || codePoint > 0x10FFFF ||
+            (codePoint >= 0xD800 && codePoint <= 0xDFFF))
             return std::nullopt;
         units += codePoint >= 0x10000 ? 2 : 1;
         i += length;
@@ -113,8 +118,8 @@ std::string ParseLine(const std::string& line, ImageEntry* entry)
     return {};
 }
 
-bool WalkTree(const std::filesystem::path& folder, const std::string& prefix, std::vector<ImageEntry>* entries,
-              std::uint64_t* skipped, std::string* error)
+bool WalkTree(const std::filesystem::path& folder, const std::string& prefix,
+              std::vector<ImageEntry>* entries, std::uint64_t* skipped, std::string* error)
 {
     std::error_code ec;
     std::vector<std::string> names;
@@ -129,7 +134,9 @@ bool WalkTree(const std::filesystem::path& folder, const std::string& prefix, st
     for (const std::string& name : names)
     {
         const std::filesystem::path full = folder / name;
-        struct stat status{};
+        struct stat status
+        {
+        };
         if (::lstat(full.c_str(), &status) != 0 || !(S_ISDIR(status.st_mode) || S_ISREG(status.st_mode)))
         {
             ++*skipped;
@@ -161,7 +168,8 @@ std::string CheckEntryPath(const std::string& path)
     while (true)
     {
         const std::size_t slash = path.find('/', start);
-        const std::string name = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        const std::string name =
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         if (std::string problem = CheckName(name); !problem.empty())
             return problem;
         if (slash == std::string::npos)
@@ -193,7 +201,9 @@ bool ReadEntryList(std::istream& input, std::vector<ImageEntry>* entries, std::s
 bool ReadEntryTree(const std::string& root, std::vector<ImageEntry>* entries, std::uint64_t* skipped,
                    std::string* error)
 {
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
     {
         *error = root + ": not a folder";

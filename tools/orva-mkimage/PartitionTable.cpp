@@ -70,8 +70,9 @@ void PutMbrEntry(std::uint8_t* sector, std::uint8_t type, std::uint64_t firstSec
     sector[511] = 0xAA;
 }
 
-void PutGptHeader(std::uint8_t* sector, std::uint64_t myLba, std::uint64_t alternateLba, std::uint64_t entriesLba,
-                  std::uint64_t lastUsable, const std::uint8_t* diskGuid, std::uint32_t entriesCrc)
+void PutGptHeader(std::uint8_t* sector, std::uint64_t myLba, std::uint64_t alternateLba,
+                  std::uint64_t entriesLba, std::uint64_t lastUsable, const std::uint8_t* diskGuid,
+                  std::uint32_t entriesCrc)
 {
     std::memcpy(sector, "EFI PART", 8);
     Put<std::uint32_t>(sector + 8, 0x00010000);
@@ -121,7 +122,8 @@ bool WriteGpt(int fd, std::uint64_t diskBytes, std::uint64_t partitionBytes, std
     Put<std::uint64_t>(entries.data() + 40, firstSector + partitionBytes / kSector - 1);
     const char16_t name[] = u"Basic data partition";
     std::memcpy(entries.data() + 56, name, sizeof name - sizeof(char16_t));
-    const auto entriesCrc = static_cast<std::uint32_t>(crc32(0, entries.data(), static_cast<uInt>(entries.size())));
+    const auto entriesCrc =
+        static_cast<std::uint32_t>(crc32(0, entries.data(), static_cast<uInt>(entries.size())));
 
     std::uint8_t diskGuid[16];
     RandomGuid(diskGuid);
@@ -155,14 +157,16 @@ bool CopySparse(int sourceFd, int targetFd, std::uint64_t offset, std::string* e
         const off_t dataEnd = ::lseek(sourceFd, dataStart, SEEK_HOLE);
         for (off_t at = dataStart; at < dataEnd;)
         {
-            const auto chunk = static_cast<std::size_t>(std::min<off_t>(dataEnd - at, static_cast<off_t>(buffer.size())));
+            const auto chunk =
+                static_cast<std::size_t>(std::min<off_t>(dataEnd - at, static_cast<off_t>(buffer.size())));
             const ssize_t got = ::pread(sourceFd, buffer.data(), chunk, at);
             if (got <= 0)
             {
                 *error = std::string("cannot read the file system: ") + std::strerror(errno);
                 return false;
             }
-            if (!WriteAt(targetFd, buffer.data(), static_cast<std::size_t>(got), offset + static_cast<std::uint64_t>(at), error))
+            if (!WriteAt(targetFd, buffer.data(), static_cast<std::size_t>(got),
+                         offset + static_cast<std::uint64_t>(at), error))
                 return false;
             at += got;
         }

@@ -38,10 +38,12 @@ struct Option
 };
 
 const Option kOptions[] = {
-    {"--from-dir", "DIR", "copy the names, sizes and times of the folder tree below DIR", &Arguments::fromDir, nullptr},
-    {"--from-list", "FILE", "read entries from FILE ('-' for standard input), one a line:\n"
-                            "      PATH[<tab>SIZE[<tab>MTIME[<tab>USN]]], PATH ending in '/' for a folder,\n"
-                            "      SIZE in bytes, MTIME in Unix seconds",
+    {"--from-dir", "DIR", "copy the names, sizes and times of the folder tree below DIR", &Arguments::fromDir,
+     nullptr},
+    {"--from-list", "FILE",
+     "read entries from FILE ('-' for standard input), one a line:\n"
+     "      PATH[<tab>SIZE[<tab>MTIME[<tab>USN]]], PATH ending in '/' for a folder,\n"
+     "      SIZE in bytes, MTIME in Unix seconds",
      &Arguments::fromList, nullptr},
     {"--size", "SIZE", "file-system size in bytes, or with K, M or G (default: from the number of entries)",
      &Arguments::size, nullptr},
@@ -50,7 +52,8 @@ const Option kOptions[] = {
      &Arguments::partition, nullptr},
     {"--usn-journal", nullptr, "write $Extend\\$UsnJrnl; entries without a USN get increasing USNs", nullptr,
      &Arguments::usnJournal},
-    {"--journal-id", "N", "the journal's identifier (default: the time of the build)", &Arguments::journalId, nullptr},
+    {"--journal-id", "N", "the journal's identifier (default: the time of the build)", &Arguments::journalId,
+     nullptr},
     {"--help", nullptr, "show this help", nullptr, &Arguments::help},
 };
 
@@ -60,8 +63,8 @@ void PrintHelp()
                 "Builds an NTFS image file (no root or FUSE needed: mkntfs and libntfs-3g).\n"
                 "File contents are not copied: files are sparse, with their sizes.\n\nOptions:\n");
     for (const Option& option : kOptions)
-        std::printf("  %s%s%s\n      %s\n", option.name, option.value ? " " : "", option.value ? option.value : "",
-                    option.help);
+        std::printf("  %s%s%s\n      %s\n", option.name, option.value ? " " : "",
+                    option.value ? option.value : "", option.help);
 }
 
 bool Parse(int argc, char** argv, Arguments* arguments, std::string* error)
@@ -109,7 +112,11 @@ std::optional<std::uint64_t> ParseSize(const std::string& text)
     if (ec != std::errc{} || value == 0)
         return std::nullopt;
     const std::string unit(end, text.data() + text.size());
-    const std::uint64_t factor = unit.empty() ? 1 : unit == "K" ? 1ull << 10 : unit == "M" ? 1ull << 20 : unit == "G" ? 1ull << 30 : 0;
+    const std::uint64_t factor = unit.empty()  ? 1
+                                 : unit == "K" ? 1ull << 10
+                                 : unit == "M" ? 1ull << 20
+                                 : unit == "G" ? 1ull << 30
+                                               : 0;
     if (factor == 0 || value > UINT64_MAX / factor)
         return std::nullopt;
     return value * factor;
@@ -152,9 +159,9 @@ bool Configure(const Arguments& arguments, ImageOptions* options, std::string* e
     }
     if (!arguments.journalId.empty())
     {
-        const auto [end, ec] = std::from_chars(arguments.journalId.data(),
-                                               arguments.journalId.data() + arguments.journalId.size(),
-                                               options->journalId);
+        const auto [end, ec] =
+            std::from_chars(arguments.journalId.data(),
+                            arguments.journalId.data() + arguments.journalId.size(), options->journalId);
         if (ec != std::errc{} || end != arguments.journalId.data() + arguments.journalId.size() ||
             options->journalId == 0 || !options->usnJournal)
         {
@@ -205,8 +212,8 @@ int main(int argc, char** argv)
         PrintHelp();
         return 0;
     }
-    if (!error.empty() || !Configure(arguments, &options, &error) || !ReadEntries(arguments, &entries, &error) ||
-        !BuildImage(options, entries, &error))
+    if (!error.empty() || !Configure(arguments, &options, &error) ||
+        !ReadEntries(arguments, &entries, &error) || !BuildImage(options, entries, &error))
     {
         std::fprintf(stderr, "orva-mkimage: %s\n", error.c_str());
         return 2;
