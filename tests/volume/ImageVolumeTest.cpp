@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <unistd.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -322,6 +323,41 @@ TEST_F(ImageVolumeTest, PartitionOfAGptImageIsNamedByItsPartitionGuid)
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ASSERT_TRUE(GetFileAttributesExW(u"G:\\docs\\a.txt", GetFileExInfoStandard, &data));
     EXPECT_EQ(data.nFileSizeLow, 1234u);
+}
+
+// A user who may not read the image still sees it listed, from what the drive map
+// recorded, but cannot open its device: the volume is refused, not half-used.
+TEST_F(ImageVolumeTest, UnreadableImageIsListedButItsDeviceRefused)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    const auto image = MakeImage("private.img");
+    ASSERT_TRUE(AttachImage('P', image.string(), 0));
+    std::filesystem::permissions(image, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(m_folders.Root(), std::filesystem::perms::all);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_folders.Root()))
+        if (entry.is_directory())
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::all);
+    std::filesystem::permissions(m_folders.DriveMap(), std::filesystem::perms::all);
+
+    // In a child process that gives up root for good.
+    EXPECT_EXIT(
+        {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                std::_Exit(3);
+            std::optional<VolumeDescription> volume = VolumeWithLetter('P');
+            if (!volume || volume->readable || volume->fileSystem != u"NTFS")
+                std::_Exit(4);
+            WCHAR fileSystem[MAX_PATH];
+            if (!GetVolumeInformationW(u"P:\\", nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH) ||
+                GetDriveTypeW(volume->volumeName.c_str()) != DRIVE_FIXED)
+                std::_Exit(5);
+            HANDLE device = OpenDevice('P');
+            if (device != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED)
+                std::_Exit(6);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // Two NTFS file systems in one MBR disk image, built here: attaching the disk gives the
