@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
-  ntfs-3g ntfs-3g-dev libblkid-dev
+  ntfs-3g ntfs-3g-dev libblkid-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth
   sleuthkit
