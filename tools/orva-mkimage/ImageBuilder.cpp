@@ -19,7 +19,6 @@ namespace orva::mkimage
 namespace
 {
 constexpr std::uint64_t kMiB = 1024 * 1024;
-constexpr std::uint64_t kMinimumSize = 16 * kMiB;
 constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000; // 1970-01-01 in 100 ns since 1601
 constexpr std::int64_t kUsnStep = 0x60;                           // one journal record per entry
 constexpr std::uint64_t kJournalMaximumSize = 32 * kMiB;
@@ -463,7 +462,7 @@ bool BuildImage(const ImageOptions& options, const std::vector<ImageEntry>& entr
     if (!Plan(entries, &plan, error))
         return false;
     std::uint64_t size = options.sizeBytes != 0 ? options.sizeBytes : DefaultImageSize(plan.size());
-    size = std::max(kMinimumSize, size / 512 * 512);
+    size = size / 512 * 512; // whole sectors; mkntfs says when it is too small
     const bool partitioned = options.partition != PartitionStyle::None;
     const std::string fsPath = partitioned ? options.output + ".fs-tmp" : options.output;
     const std::uint64_t hiddenSectors = partitioned ? kPartitionOffset / 512 : 0;
