@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
   ntfs-3g ntfs-3g-dev libblkid-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-noto-cjk xvfb xauth
+  fonts-noto-cjk xvfb xauth xdotool
   sleuthkit
   clang libclang-rt-14-dev
 )
