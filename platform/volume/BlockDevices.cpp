@@ -44,7 +44,8 @@ std::optional<FileSystemProbe> FromUdev(const std::string& deviceNumber)
     std::string usage, scheme, partitionUuid;
     for (std::string line; std::getline(in, line);)
     {
-        auto take = [&](std::string_view key, std::string& into) {
+        auto take = [&](std::string_view key, std::string& into)
+        {
             if (line.starts_with(key))
                 into = line.substr(key.size());
         };
@@ -103,7 +104,9 @@ std::optional<FileSystemProbe> FromBlkidCache(const std::string& devicePath)
 std::optional<FileSystemProbe> FromMount(const std::string& deviceNumber)
 {
     std::optional<MountedFileSystem> mount = FindMount(deviceNumber);
-    struct statvfs status{};
+    struct statvfs status
+    {
+    };
     if (!mount || ::statvfs(mount->mountPoint.c_str(), &status) != 0)
         return std::nullopt;
     FileSystemProbe probe;

@@ -13,13 +13,14 @@
 // name and file system are recorded so that an image the user can no longer read is
 // still listed). A volume of a Windows file system without a section gets the first
 // free letter from C the first time it is seen, and the section is written then.
-#include "ScriptedState.h"
 #include "Probe.h"
+#include "ScriptedState.h"
 #include "VolumeTable.h"
 
 #include "platform/LastError.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
+#include "platform/Volume.h"
 
 #include <array>
 #include <cerrno>
@@ -77,8 +78,8 @@ DriveMapTable ReadDriveMap(const std::u16string& file)
         entry.image = ToUtf8(ReadKey(file, section, u"Image"));
         if (!entry.image.empty())
         {
-            entry.partition = static_cast<unsigned>(std::strtoul(ToUtf8(ReadKey(file, section, u"Partition")).c_str(),
-                                                                 nullptr, 10));
+            entry.partition = static_cast<unsigned>(
+                std::strtoul(ToUtf8(ReadKey(file, section, u"Partition")).c_str(), nullptr, 10));
             entry.fileSystem = ReadKey(file, section, u"FileSystem");
         }
     }
@@ -101,7 +102,7 @@ void AppendImageVolumes(std::vector<VolumeEntry>& volumes, int index, const Driv
     {
         VolumeEntry unreadable;
         unreadable.description.volumeName = entry.volumeName;
-        unreadable.description.driveType = 3; // DRIVE_FIXED
+        unreadable.description.driveType = DRIVE_FIXED;
         unreadable.description.fileSystem = entry.fileSystem;
         unreadable.description.source = entry.image;
         found.push_back(std::move(unreadable));
@@ -109,7 +110,8 @@ void AppendImageVolumes(std::vector<VolumeEntry>& volumes, int index, const Driv
     if (found.empty())
         return;
     found.front().description.letter = static_cast<char>('A' + index);
-    volumes.insert(volumes.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    volumes.insert(volumes.end(), std::make_move_iterator(found.begin()),
+                   std::make_move_iterator(found.end()));
 }
 
 void AssignLetters(std::vector<VolumeEntry>& volumes, DriveMapTable& map, const std::u16string& file)
@@ -145,7 +147,8 @@ std::optional<DrivePath> ResolveDrive(char letter, std::string_view rest)
     if (!volume->scripted && !mounts.empty())
     {
         path.kind = DrivePath::Kind::Mounted;
-        path.linuxPath = mounts.front() == "/" && !rest.empty() ? std::string(rest) : mounts.front() + std::string(rest);
+        path.linuxPath =
+            mounts.front() == "/" && !rest.empty() ? std::string(rest) : mounts.front() + std::string(rest);
     }
     else
     {
@@ -156,7 +159,8 @@ std::optional<DrivePath> ResolveDrive(char letter, std::string_view rest)
 }
 
 // The resolver is in place as soon as the library is loaded.
-const bool g_resolverInstalled = [] {
+const bool g_resolverInstalled = []
+{
     SetDriveResolver(&ResolveDrive);
     return true;
 }();
@@ -197,7 +201,9 @@ BOOL AttachImage(char letter, const std::string& imagePath, unsigned partition)
         return FALSE;
     }
     char resolved[PATH_MAX];
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::realpath(imagePath.c_str(), resolved) == nullptr || ::stat(resolved, &status) != 0)
     {
         SetLastError(ERROR_FILE_NOT_FOUND);

@@ -9,10 +9,11 @@
 #include "ScriptedState.h"
 
 #include "platform/LastError.h"
+#include "platform/ntfs/NtfsVolume.h"
 #include "platform/Paths.h"
 #include "platform/Time.h"
-#include "platform/ntfs/NtfsVolume.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <list>
@@ -46,15 +47,19 @@ bool IsNtfs(const VolumeEntry& volume)
 class NtfsReaders
 {
 public:
-    BOOL GetAttributes(const VolumeEntry& volume, const std::string& insidePath, WIN32_FILE_ATTRIBUTE_DATA* data)
+    BOOL GetAttributes(const VolumeEntry& volume, const std::string& insidePath,
+                       WIN32_FILE_ATTRIBUTE_DATA* data)
     {
-        struct stat status{};
+        struct stat status
+        {
+        };
         if (::stat(volume.description.source.c_str(), &status) != 0)
             return Fail(ErrorFromErrno(errno));
         Key key{volume.description.source, volume.offset, status.st_ino, status.st_size,
                 status.st_mtim.tv_sec * 1000000000ll + status.st_mtim.tv_nsec};
         std::lock_guard guard(m_lock);
-        auto found = std::find_if(m_readers.begin(), m_readers.end(), [&](const Reader& r) { return r.key == key; });
+        auto found =
+            std::find_if(m_readers.begin(), m_readers.end(), [&](const Reader& r) { return r.key == key; });
         if (found == m_readers.end())
         {
             DWORD error = 0;
@@ -98,7 +103,8 @@ NtfsReaders& Readers()
 }
 
 // Attributes of an entry of a volume that is not mounted.
-BOOL VolumeEntryAttributes(const VolumeEntry& volume, const std::string& insidePath, WIN32_FILE_ATTRIBUTE_DATA* data)
+BOOL VolumeEntryAttributes(const VolumeEntry& volume, const std::string& insidePath,
+                           WIN32_FILE_ATTRIBUTE_DATA* data)
 {
     if (volume.scripted)
     {
@@ -216,8 +222,11 @@ HANDLE OpenRoot(const VolumeEntry& volume)
         if (reader)
             error = GetLastError();
     }
-    struct stat status{};
-    if (!volume.description.mountPoints.empty() && ::stat(volume.description.mountPoints.front().c_str(), &status) == 0)
+    struct stat status
+    {
+    };
+    if (!volume.description.mountPoints.empty() &&
+        ::stat(volume.description.mountPoints.front().c_str(), &status) == 0)
     {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         FillFromStat(status, &data);
@@ -251,7 +260,9 @@ HANDLE OpenLinuxPath(const std::string& path, DWORD desiredAccess, DWORD creatio
 {
     if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING)
         return FailHandle(ERROR_INVALID_PARAMETER);
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
     {
         // Directories open only for their information, and only as Windows allows it.
@@ -294,8 +305,8 @@ HANDLE OpenVolumeEntry(const DrivePath& path, DWORD desiredAccess, DWORD flags)
 using namespace orva::platform;
 using namespace orva::platform::volume;
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, SECURITY_ATTRIBUTES*, DWORD creationDisposition,
-                   DWORD flagsAndAttributes, HANDLE)
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, SECURITY_ATTRIBUTES*,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE)
 {
     if (fileName == nullptr || *fileName == 0)
         return FailHandle(ERROR_PATH_NOT_FOUND);
@@ -324,9 +335,8 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, SECURITY_ATTRIB
 
 BOOL CloseHandle(HANDLE object)
 {
-    if (!RemoveHandle(object, [](const HandleObject& handle) {
-            return dynamic_cast<const VolumeSearch*>(&handle) == nullptr;
-        }))
+    if (!RemoveHandle(object, [](const HandleObject& handle)
+                      { return dynamic_cast<const VolumeSearch*>(&handle) == nullptr; }))
         return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
@@ -345,7 +355,9 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
     }
     if (auto* open = dynamic_cast<OpenFile*>(object.get()))
     {
-        struct stat status{};
+        struct stat status
+        {
+        };
         if (::fstat(open->fd, &status) != 0)
             return Fail(ErrorFromErrno(errno));
         WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -374,7 +386,9 @@ BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS infoLevel, LP
             return Fail(ERROR_PATH_NOT_FOUND);
         return VolumeEntryAttributes(*volume, path->insidePath, data);
     }
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::stat(path->linuxPath.c_str(), &status) != 0)
         return Fail(ErrorFromErrno(errno));
     FillFromStat(status, data);

@@ -15,7 +15,7 @@ namespace
 struct HandleTable
 {
     std::mutex lock;
-    std::uintptr_t nextValue = 0x100; // Guarded by lock.
+    std::uintptr_t nextValue = 0x100;                                // Guarded by lock.
     std::map<std::uintptr_t, std::shared_ptr<HandleObject>> objects; // Guarded by lock.
 };
 

@@ -18,10 +18,10 @@
 
 #include "platform/ChangeJournalControl.h"
 #include "platform/LastError.h"
+#include "platform/ntfs/NtfsVolume.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/TextConversion.h"
-#include "platform/ntfs/NtfsVolume.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -47,7 +47,8 @@ std::u16string JournalFile()
 std::optional<USN_JOURNAL_DATA_V0> ReadRecordedJournal(const std::u16string& volumeName)
 {
     const std::u16string file = JournalFile();
-    auto read = [&](const char16_t* key) {
+    auto read = [&](const char16_t* key)
+    {
         WCHAR value[64];
         DWORD length = GetPrivateProfileStringW(volumeName.c_str(), key, u"", value, 64, file.c_str());
         return std::strtoull(ToUtf8(std::u16string_view(value, length)).c_str(), nullptr, 0);
@@ -66,8 +67,10 @@ std::optional<USN_JOURNAL_DATA_V0> ReadRecordedJournal(const std::u16string& vol
 bool WriteRecordedJournal(const std::u16string& volumeName, const USN_JOURNAL_DATA_V0& journal)
 {
     const std::u16string file = JournalFile();
-    auto write = [&](const char16_t* key, const std::string& value) {
-        return WritePrivateProfileStringW(volumeName.c_str(), key, ToUtf16(value).c_str(), file.c_str()) != FALSE;
+    auto write = [&](const char16_t* key, const std::string& value)
+    {
+        return WritePrivateProfileStringW(volumeName.c_str(), key, ToUtf16(value).c_str(), file.c_str()) !=
+               FALSE;
     };
     char id[24];
     std::snprintf(id, sizeof id, "0x%016llX", static_cast<unsigned long long>(journal.UsnJournalID));
@@ -89,7 +92,8 @@ BOOL QueryJournal(VolumeDevice& device, LPVOID outBuffer, LPDWORD bytesReturned)
     USN_JOURNAL_DATA_V0 journal{};
     if (!device.ntfs->QueryOnDiskJournal(&journal))
     {
-        std::optional<USN_JOURNAL_DATA_V0> recorded = ReadRecordedJournal(device.volume.description.volumeName);
+        std::optional<USN_JOURNAL_DATA_V0> recorded =
+            ReadRecordedJournal(device.volume.description.volumeName);
         if (!recorded)
             return Fail(ERROR_JOURNAL_NOT_ACTIVE);
         journal = *recorded;
@@ -125,7 +129,8 @@ BOOL DeleteJournal(VolumeDevice& device, const DELETE_USN_JOURNAL_DATA& request)
 {
     USN_JOURNAL_DATA_V0 journal{};
     if (device.ntfs->QueryOnDiskJournal(&journal))
-        return Fail(journal.UsnJournalID == request.UsnJournalID ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
+        return Fail(journal.UsnJournalID == request.UsnJournalID ? ERROR_ACCESS_DENIED
+                                                                 : ERROR_INVALID_PARAMETER);
     const std::u16string& volumeName = device.volume.description.volumeName;
     std::optional<USN_JOURNAL_DATA_V0> recorded = ReadRecordedJournal(volumeName);
     if (!recorded)
@@ -180,10 +185,10 @@ DWORD CheckBuffers(DWORD code, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBu
     {
     case FSCTL_QUERY_USN_JOURNAL:
         return outBuffer == nullptr || outBufferSize < sizeof(USN_JOURNAL_DATA_V0) ? ERROR_INSUFFICIENT_BUFFER
-                                                                                  : ERROR_SUCCESS;
+                                                                                   : ERROR_SUCCESS;
     case FSCTL_CREATE_USN_JOURNAL:
         return inBuffer == nullptr || inBufferSize < sizeof(CREATE_USN_JOURNAL_DATA) ? ERROR_INVALID_PARAMETER
-                                                                                    : ERROR_SUCCESS;
+                                                                                     : ERROR_SUCCESS;
     case FSCTL_DELETE_USN_JOURNAL:
     {
         if (inBuffer == nullptr || inBufferSize < sizeof(DELETE_USN_JOURNAL_DATA))
@@ -207,8 +212,8 @@ DWORD CheckBuffers(DWORD code, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBu
 
 using namespace orva::platform::volume;
 
-BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
-                     DWORD outBufferSize, LPDWORD bytesReturned, OVERLAPPED*)
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                     LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned, OVERLAPPED*)
 {
     std::shared_ptr<HandleObject> object = FindHandle(device);
     if (!object)
@@ -226,7 +231,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD 
     if (lstrcmpiW(volumeDevice->volume.description.fileSystem.c_str(), u"NTFS") != 0)
         return Fail(ERROR_INVALID_FUNCTION);
     if (volumeDevice->volume.scripted)
-        return ScriptedControl(*volumeDevice->volume.scripted, ioControlCode, inBuffer, inBufferSize, outBuffer,
-                               outBufferSize, bytesReturned);
+        return ScriptedControl(*volumeDevice->volume.scripted, ioControlCode, inBuffer, inBufferSize,
+                               outBuffer, outBufferSize, bytesReturned);
     return NtfsControl(*volumeDevice, ioControlCode, inBuffer, outBuffer, outBufferSize, bytesReturned);
 }

@@ -47,8 +47,8 @@ std::optional<FileSystemProbe> ProbeFileSystem(int fd, std::uint64_t offset, std
     if (probe == nullptr)
         return std::nullopt;
     std::optional<FileSystemProbe> found;
-    if (blkid_probe_set_device(probe, fd, static_cast<blkid_loff_t>(offset), static_cast<blkid_loff_t>(length)) ==
-        0)
+    if (blkid_probe_set_device(probe, fd, static_cast<blkid_loff_t>(offset),
+                               static_cast<blkid_loff_t>(length)) == 0)
     {
         blkid_probe_enable_superblocks(probe, 1);
         blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL |
@@ -58,8 +58,11 @@ std::optional<FileSystemProbe> ProbeFileSystem(int fd, std::uint64_t offset, std
         blkid_probe_set_partitions_flags(probe, BLKID_PARTS_ENTRY_DETAILS);
         if (blkid_do_safeprobe(probe) == 0 && LookupValue(probe, "USAGE") == "filesystem")
         {
-            found = FileSystemProbe{LookupValue(probe, "TYPE"), LookupValue(probe, "VERSION"),
-                                    LookupValue(probe, "UUID"), LookupValue(probe, "LABEL"), {}};
+            found = FileSystemProbe{LookupValue(probe, "TYPE"),
+                                    LookupValue(probe, "VERSION"),
+                                    LookupValue(probe, "UUID"),
+                                    LookupValue(probe, "LABEL"),
+                                    {}};
             if (LookupValue(probe, "PART_ENTRY_SCHEME") == "gpt")
                 found->partitionGuid = LookupValue(probe, "PART_ENTRY_UUID");
         }

@@ -12,9 +12,9 @@ namespace orva::platform::volume
 {
 struct FileSystemProbe
 {
-    std::string type;  // blkid's name: "ntfs", "vfat", "exfat", "ext4", ...
+    std::string type;    // blkid's name: "ntfs", "vfat", "exfat", "ext4", ...
     std::string version; // "FAT32", "FAT16", ... where blkid reports one
-    std::string uuid;  // blkid's UUID text (NTFS: the 64-bit serial in 16 hex digits)
+    std::string uuid;    // blkid's UUID text (NTFS: the 64-bit serial in 16 hex digits)
     std::string label;
     std::string partitionGuid; // the GPT entry's GUID where the device is a GPT partition
 };

@@ -68,7 +68,8 @@ std::vector<VolumeEntry> ScriptedVolumes()
         const testing::ScriptedVolume& script = state->script;
         VolumeEntry entry;
         VolumeDescription& description = entry.description;
-        description.volumeName = script.volumeName.empty() ? DefaultVolumeName(script.letter) : script.volumeName;
+        description.volumeName =
+            script.volumeName.empty() ? DefaultVolumeName(script.letter) : script.volumeName;
         description.letter = script.letter;
         description.driveType = script.driveType;
         description.fileSystem = script.fileSystem;
@@ -156,9 +157,10 @@ ScriptedVolume::Log& AddScriptedVolume(ScriptedVolume volume)
     std::lock_guard guard(registry.lock);
     auto state = std::make_shared<volume::ScriptedState>();
     state->script = std::move(volume);
-    auto same = std::find_if(registry.volumes.begin(), registry.volumes.end(), [&](const auto& other) {
-        return other->script.letter != 0 && other->script.letter == state->script.letter;
-    });
+    auto same =
+        std::find_if(registry.volumes.begin(), registry.volumes.end(),
+                     [&](const auto& other)
+                     { return other->script.letter != 0 && other->script.letter == state->script.letter; });
     if (same != registry.volumes.end())
         *same = state;
     else

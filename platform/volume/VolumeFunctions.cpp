@@ -109,9 +109,8 @@ BOOL FindNextVolumeW(HANDLE findVolume, LPWSTR volumeName, DWORD bufferLength)
 
 BOOL FindVolumeClose(HANDLE findVolume)
 {
-    if (!RemoveHandle(findVolume, [](const HandleObject& object) {
-            return dynamic_cast<const VolumeSearch*>(&object) != nullptr;
-        }))
+    if (!RemoveHandle(findVolume, [](const HandleObject& object)
+                      { return dynamic_cast<const VolumeSearch*>(&object) != nullptr; }))
         return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
@@ -123,8 +122,8 @@ UINT GetDriveTypeW(LPCWSTR rootPathName)
 }
 
 BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeNameBuffer, DWORD volumeNameSize,
-                           LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
-                           LPWSTR fileSystemNameBuffer, DWORD fileSystemNameSize)
+                           LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
+                           LPDWORD fileSystemFlags, LPWSTR fileSystemNameBuffer, DWORD fileSystemNameSize)
 {
     std::optional<VolumeEntry> volume = VolumeOfRoot(rootPathName);
     if (!volume)

@@ -31,7 +31,9 @@ DriveMapStamp StampOfDriveMap()
 {
     DriveMapStamp stamp;
     stamp.file = ConfigFolder() + "/drives.ini";
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::stat(stamp.file.c_str(), &status) == 0)
     {
         stamp.modified = status.st_mtim.tv_sec * 1000000000ll + status.st_mtim.tv_nsec;
@@ -44,10 +46,10 @@ DriveMapStamp StampOfDriveMap()
 struct KeptTable
 {
     std::mutex lock;
-    bool valid = false;                             // Guarded by lock.
-    std::chrono::steady_clock::time_point taken;    // Guarded by lock.
-    DriveMapStamp stamp;                            // Guarded by lock.
-    std::vector<VolumeEntry> volumes;               // Guarded by lock.
+    bool valid = false;                          // Guarded by lock.
+    std::chrono::steady_clock::time_point taken; // Guarded by lock.
+    DriveMapStamp stamp;                         // Guarded by lock.
+    std::vector<VolumeEntry> volumes;            // Guarded by lock.
 };
 
 KeptTable& Kept()
@@ -80,9 +82,8 @@ char16_t Lower(char16_t c)
 bool EqualIgnoringCase(std::u16string_view left, std::u16string_view right)
 {
     return left.size() == right.size() &&
-           std::equal(left.begin(), left.end(), right.begin(), [](char16_t a, char16_t b) {
-               return Lower(a) == Lower(b);
-           });
+           std::equal(left.begin(), left.end(), right.begin(),
+                      [](char16_t a, char16_t b) { return Lower(a) == Lower(b); });
 }
 
 // 64-bit FNV-1a, seeded, for names derived from a volume's identity.
@@ -102,7 +103,8 @@ std::vector<VolumeEntry> AllVolumes()
 {
     std::vector<VolumeEntry> volumes = ScriptedVolumes();
     std::vector<VolumeEntry> machine = MachineVolumes();
-    volumes.insert(volumes.end(), std::make_move_iterator(machine.begin()), std::make_move_iterator(machine.end()));
+    volumes.insert(volumes.end(), std::make_move_iterator(machine.begin()),
+                   std::make_move_iterator(machine.end()));
     return volumes;
 }
 
@@ -117,7 +119,8 @@ bool IsVolumeName(std::u16string_view text)
 {
     constexpr std::u16string_view prefix = u"\\\\?\\Volume{";
     constexpr std::u16string_view pattern = u"xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
-    if (text.size() != prefix.size() + pattern.size() + 2 || !EqualIgnoringCase(text.substr(0, prefix.size()), prefix))
+    if (text.size() != prefix.size() + pattern.size() + 2 ||
+        !EqualIgnoringCase(text.substr(0, prefix.size()), prefix))
         return false;
     for (size_t i = 0; i < pattern.size(); ++i)
     {
@@ -182,13 +185,15 @@ std::u16string MakeVolumeName(const std::string& partitionGuid, const std::strin
         const std::uint64_t high = Fnv1a(identity, 0xcbf29ce484222325ull);
         const std::uint64_t low = Fnv1a(identity, 0x84222325cbf29ce4ull);
         char text[40];
-        std::snprintf(text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx",
-                      static_cast<unsigned long long>(high >> 32), static_cast<unsigned long long>(high >> 16 & 0xFFFF),
-                      static_cast<unsigned long long>(high & 0xFFFF), static_cast<unsigned long long>(low >> 48),
-                      static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+        std::snprintf(
+            text, sizeof text, "%08llx-%04llx-%04llx-%04llx-%012llx",
+            static_cast<unsigned long long>(high >> 32), static_cast<unsigned long long>(high >> 16 & 0xFFFF),
+            static_cast<unsigned long long>(high & 0xFFFF), static_cast<unsigned long long>(low >> 48),
+            static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
         guid = text;
     }
-    std::transform(guid.begin(), guid.end(), guid.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(guid.begin(), guid.end(), guid.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(c)); });
     return u"\\\\?\\Volume{" + ToUtf16(guid) + u"}\\";
 }
 } // namespace orva::platform::volume

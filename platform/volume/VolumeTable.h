@@ -22,9 +22,9 @@ struct ScriptedState;
 struct VolumeEntry
 {
     VolumeDescription description;
-    std::uint64_t offset = 0; // of the file system inside description.source
-    std::uint64_t length = 0; // 0: to the end of the source
-    std::string deviceNumber; // "major:minor" of a block device
+    std::uint64_t offset = 0;                // of the file system inside description.source
+    std::uint64_t length = 0;                // 0: to the end of the source
+    std::string deviceNumber;                // "major:minor" of a block device
     std::shared_ptr<ScriptedState> scripted; // set for a scripted volume
 };
 

@@ -25,8 +25,8 @@ protected:
         std::ofstream(list) << "a.txt\t10\n";
         const auto image = m_folders.Root() / name;
         std::string output;
-        EXPECT_EQ(RunCommand(std::string(ORVA_MKIMAGE) + " --from-list " + list.string() + " " + options + " " +
-                                 image.string(),
+        EXPECT_EQ(RunCommand(std::string(ORVA_MKIMAGE) + " --from-list " + list.string() + " " + options +
+                                 " " + image.string(),
                              &output),
                   0)
             << output;

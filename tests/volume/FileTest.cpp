@@ -30,7 +30,9 @@ TEST_F(FileTest, AttributesOfALinuxPathComeFromStat)
 {
     const auto file = m_folders.Root() / "data.bin";
     std::ofstream(file) << std::string(5000, 'x');
-    struct stat status{};
+    struct stat status
+    {
+    };
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
 
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -40,11 +42,13 @@ TEST_F(FileTest, AttributesOfALinuxPathComeFromStat)
     ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(data.nFileSizeLow, 5000u);
     EXPECT_FALSE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    const FILETIME written = FileTimeFromUnix(status.st_mtim.tv_sec, static_cast<std::uint32_t>(status.st_mtim.tv_nsec));
+    const FILETIME written =
+        FileTimeFromUnix(status.st_mtim.tv_sec, static_cast<std::uint32_t>(status.st_mtim.tv_nsec));
     EXPECT_EQ(data.ftLastWriteTime.dwLowDateTime, written.dwLowDateTime);
     EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, written.dwHighDateTime);
 
-    ASSERT_TRUE(GetFileAttributesExW(ToUtf16(m_folders.Root().string()).c_str(), GetFileExInfoStandard, &data));
+    ASSERT_TRUE(
+        GetFileAttributesExW(ToUtf16(m_folders.Root().string()).c_str(), GetFileExInfoStandard, &data));
     EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_FALSE(GetFileAttributesExW(Path("missing").c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -82,7 +86,8 @@ TEST_F(FileTest, CreateFileFollowsDispositionsAndDirectoryRules)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(ToUtf8(c.path));
-        handle = CreateFileW(c.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, c.disposition, c.flags, nullptr);
+        handle = CreateFileW(c.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, c.disposition, c.flags,
+                             nullptr);
         if (c.error == ERROR_SUCCESS)
         {
             EXPECT_NE(handle, INVALID_HANDLE_VALUE);

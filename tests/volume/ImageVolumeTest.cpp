@@ -19,9 +19,9 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <unistd.h>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace orva::platform;
@@ -59,15 +59,16 @@ std::map<std::u16string, Enumerated> EnumerateAll(HANDLE device, USN highUsn, DW
     MFT_ENUM_DATA_V0 request{0, 0, highUsn};
     std::vector<ULONGLONG> buffer(bufferSize / 8);
     DWORD bytes = 0;
-    while (DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer.data(), bufferSize, &bytes,
-                           nullptr))
+    while (DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer.data(), bufferSize,
+                           &bytes, nullptr))
     {
         auto* base = reinterpret_cast<BYTE*>(buffer.data());
         for (DWORD offset = 8; offset < bytes;)
         {
             auto* record = reinterpret_cast<USN_RECORD_V2*>(base + offset);
             records[std::u16string(record->FileName, record->FileNameLength / 2)] = {
-                record->FileReferenceNumber, record->ParentFileReferenceNumber, record->FileAttributes, record->Usn};
+                record->FileReferenceNumber, record->ParentFileReferenceNumber, record->FileAttributes,
+                record->Usn};
             offset += record->RecordLength;
         }
         request.StartFileReferenceNumber = buffer[0];
@@ -79,8 +80,8 @@ std::map<std::u16string, Enumerated> EnumerateAll(HANDLE device, USN highUsn, DW
 HANDLE OpenDevice(char letter)
 {
     const char16_t path[] = {u'\\', u'\\', u'.', u'\\', static_cast<char16_t>(letter), u':', 0};
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       0, nullptr);
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
 }
 
 class ImageVolumeTest : public ::testing::Test
@@ -93,9 +94,9 @@ protected:
         std::ofstream(list) << "docs/\ndocs/a.txt\t1234\t1600000000\n";
         const std::filesystem::path image = m_folders.Root() / name;
         std::string output;
-        EXPECT_EQ(RunCommand(std::string(ORVA_MKIMAGE) + " --from-list " + list.string() + " " + options + " " +
-                          image.string(),
-                      &output),
+        EXPECT_EQ(RunCommand(std::string(ORVA_MKIMAGE) + " --from-list " + list.string() + " " + options +
+                                 " " + image.string(),
+                             &output),
                   0)
             << output;
         return image;
@@ -185,8 +186,8 @@ TEST_F(ImageVolumeTest, RootGivesRecordFiveAndEnumerationLinksItsEntries)
     const auto image = MakeImage("plain.img");
     ASSERT_TRUE(AttachImage('E', image.string(), 0));
 
-    HANDLE root = CreateFileW(u"E:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE root = CreateFileW(u"E:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(root, INVALID_HANDLE_VALUE);
     BY_HANDLE_FILE_INFORMATION information{};
     ASSERT_TRUE(GetFileInformationByHandle(root, &information));
@@ -217,12 +218,13 @@ TEST_F(ImageVolumeTest, JournalIsKeptBesideTheVolumeAndTheImageIsNeverWritten)
 
     USN_JOURNAL_DATA_V0 journal{};
     DWORD bytes = 0;
-    EXPECT_FALSE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &journal, sizeof journal, &bytes,
-                                 nullptr));
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &journal, sizeof journal,
+                                 &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_JOURNAL_NOT_ACTIVE);
 
     CREATE_USN_JOURNAL_DATA create{8388608, 1048576};
-    ASSERT_TRUE(DeviceIoControl(device, FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &bytes, nullptr));
+    ASSERT_TRUE(DeviceIoControl(device, FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &bytes,
+                                nullptr));
     ASSERT_TRUE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &journal, sizeof journal, &bytes,
                                 nullptr));
     EXPECT_EQ(bytes, sizeof journal);
@@ -236,18 +238,21 @@ TEST_F(ImageVolumeTest, JournalIsKeptBesideTheVolumeAndTheImageIsNeverWritten)
     // A second handle, and a later run, see the same journal.
     HANDLE again = OpenDevice('E');
     USN_JOURNAL_DATA_V0 seen{};
-    ASSERT_TRUE(DeviceIoControl(again, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &seen, sizeof seen, &bytes, nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(again, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &seen, sizeof seen, &bytes, nullptr));
     EXPECT_EQ(seen.UsnJournalID, journal.UsnJournalID);
     EXPECT_EQ(seen.NextUsn, journal.NextUsn);
     CloseHandle(again);
 
     DELETE_USN_JOURNAL_DATA wrong{journal.UsnJournalID + 1, USN_DELETE_FLAG_DELETE};
-    EXPECT_FALSE(DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &wrong, sizeof wrong, nullptr, 0, &bytes, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &wrong, sizeof wrong, nullptr, 0, &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     DELETE_USN_JOURNAL_DATA right{journal.UsnJournalID, USN_DELETE_FLAG_DELETE};
-    EXPECT_TRUE(DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &right, sizeof right, nullptr, 0, &bytes, nullptr));
-    EXPECT_FALSE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &journal, sizeof journal, &bytes,
-                                 nullptr));
+    EXPECT_TRUE(
+        DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &right, sizeof right, nullptr, 0, &bytes, nullptr));
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &journal, sizeof journal,
+                                 &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_JOURNAL_NOT_ACTIVE);
     EXPECT_EQ(ReadFile(m_folders.Journals()).find("UsnJournalID"), std::string::npos);
     CloseHandle(device);
@@ -269,13 +274,15 @@ TEST_F(ImageVolumeTest, OnDiskJournalIsReportedAndNeitherReplacedNorDeleted)
                                 nullptr));
     EXPECT_EQ(journal.UsnJournalID, 4242u);
     CREATE_USN_JOURNAL_DATA create{1 << 20, 1 << 16};
-    EXPECT_TRUE(DeviceIoControl(device, FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &bytes, nullptr));
+    EXPECT_TRUE(DeviceIoControl(device, FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &bytes,
+                                nullptr));
     DELETE_USN_JOURNAL_DATA remove{4242, USN_DELETE_FLAG_DELETE};
     EXPECT_FALSE(DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &remove, sizeof remove, nullptr, 0, &bytes,
                                  nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     USN_JOURNAL_DATA_V0 after{};
-    ASSERT_TRUE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &after, sizeof after, &bytes, nullptr));
+    ASSERT_TRUE(
+        DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &after, sizeof after, &bytes, nullptr));
     EXPECT_EQ(after.UsnJournalID, 4242u);
     EXPECT_EQ(after.MaximumSize, journal.MaximumSize);
     CloseHandle(device);
@@ -316,8 +323,9 @@ TEST_F(ImageVolumeTest, PartitionOfAGptImageIsNamedByItsPartitionGuid)
     const std::string entry = ReadFile(image).substr(1024 + 16, 16);
     const auto* b = reinterpret_cast<const unsigned char*>(entry.data());
     char guid[40];
-    std::snprintf(guid, sizeof guid, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[3], b[2],
-                  b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    std::snprintf(guid, sizeof guid, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  b[3], b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
     EXPECT_EQ(ToUtf8(volume->volumeName), "\\\\?\\Volume{" + std::string(guid) + "}\\");
 
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -333,7 +341,8 @@ TEST_F(ImageVolumeTest, UnreadableImageIsListedButItsDeviceRefused)
         GTEST_SKIP() << "needs root to act as another user";
     const auto image = MakeImage("private.img");
     ASSERT_TRUE(AttachImage('P', image.string(), 0));
-    std::filesystem::permissions(image, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(image,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     std::filesystem::permissions(m_folders.Root(), std::filesystem::perms::all);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(m_folders.Root()))
         if (entry.is_directory())
@@ -349,7 +358,8 @@ TEST_F(ImageVolumeTest, UnreadableImageIsListedButItsDeviceRefused)
             if (!volume || volume->readable || volume->fileSystem != u"NTFS")
                 std::_Exit(4);
             WCHAR fileSystem[MAX_PATH];
-            if (!GetVolumeInformationW(u"P:\\", nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH) ||
+            if (!GetVolumeInformationW(u"P:\\", nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                       MAX_PATH) ||
                 GetDriveTypeW(volume->volumeName.c_str()) != DRIVE_FIXED)
                 std::_Exit(5);
             HANDLE device = OpenDevice('P');
@@ -369,10 +379,12 @@ TEST_F(ImageVolumeTest, NewWindowsVolumeTakesFirstFreeLetterAndKeepsIt)
     const std::string second = ReadFile(MakeImage("two.img", "--label Second"));
     constexpr size_t kStart = 1 << 20;
     std::string disk(kStart + first.size() + second.size(), '\0');
-    auto putEntry = [&](int index, size_t offset, size_t size) {
+    auto putEntry = [&](int index, size_t offset, size_t size)
+    {
         unsigned char* entry = reinterpret_cast<unsigned char*>(&disk[0x1BE + 16 * index]);
         entry[4] = 0x07; // NTFS
-        const std::uint32_t lba = static_cast<std::uint32_t>(offset / 512), count = static_cast<std::uint32_t>(size / 512);
+        const std::uint32_t lba = static_cast<std::uint32_t>(offset / 512),
+                            count = static_cast<std::uint32_t>(size / 512);
         std::memcpy(entry + 8, &lba, 4);
         std::memcpy(entry + 12, &count, 4);
     };

@@ -5,8 +5,8 @@
 #include "platform/DriveMap.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
-#include "platform/Volume.h"
 #include "platform/testing/ScriptedVolume.h"
+#include "platform/Volume.h"
 
 #include <gtest/gtest.h>
 
@@ -70,8 +70,8 @@ TEST_F(ScriptedVolumeTest, IsEnumeratedWithItsInformationAndPaths)
     {
         WCHAR label[MAX_PATH], fileSystem[MAX_PATH];
         DWORD serial = 0, component = 0, flags = 0;
-        ASSERT_TRUE(GetVolumeInformationW(root.c_str(), label, MAX_PATH, &serial, &component, &flags, fileSystem,
-                                          MAX_PATH));
+        ASSERT_TRUE(GetVolumeInformationW(root.c_str(), label, MAX_PATH, &serial, &component, &flags,
+                                          fileSystem, MAX_PATH));
         EXPECT_EQ(std::u16string(fileSystem), u"NTFS");
         EXPECT_EQ(serial, 0xDEADBEEFu);
         EXPECT_EQ(GetDriveTypeW(root.c_str()), DRIVE_FIXED);
@@ -100,8 +100,8 @@ TEST_F(ScriptedVolumeTest, PathNamesRefuseShortBuffersAndDriveRoots)
     // Mount paths are looked up by volume name only: a drive root is not one.
     EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(u"S:\\", paths, 4, &length));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
-    EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(u"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\", paths, 4,
-                                                  &length));
+    EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(u"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\",
+                                                  paths, 4, &length));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
@@ -129,13 +129,14 @@ TEST_F(ScriptedVolumeTest, RootOpensWithBackupSemanticsAndGivesRootFrn)
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
-    HANDLE root = CreateFileW(u"S:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE root = CreateFileW(u"S:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(root, INVALID_HANDLE_VALUE);
     EXPECT_EQ(log.openHandles, 1);
     BY_HANDLE_FILE_INFORMATION information{};
     ASSERT_TRUE(GetFileInformationByHandle(root, &information));
-    EXPECT_EQ((ULONGLONG{information.nFileIndexHigh} << 32) | information.nFileIndexLow, 0x0007000000000005ull);
+    EXPECT_EQ((ULONGLONG{information.nFileIndexHigh} << 32) | information.nFileIndexLow,
+              0x0007000000000005ull);
     EXPECT_TRUE(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_TRUE(CloseHandle(root));
     EXPECT_EQ(log.openHandles, 0);
@@ -153,8 +154,9 @@ TEST_F(ScriptedVolumeTest, ScriptCanRefuseRootAndDevice)
     script.rootOpens = false;
     script.deviceOpens = false;
     AddScriptedVolume(script);
-    EXPECT_EQ(CreateFileW(u"S:\\", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(
+        CreateFileW(u"S:\\", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+        INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(CreateFileW(u"\\\\.\\S:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
@@ -204,10 +206,12 @@ TEST_F(ScriptedDevice, JournalQueryCreateAndDeleteFollowTheScript)
     EXPECT_EQ(journal.AllocationDelta, 1u << 16);
 
     DELETE_USN_JOURNAL_DATA wrong{78, USN_DELETE_FLAG_DELETE};
-    EXPECT_FALSE(DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &wrong, sizeof wrong, nullptr, 0, &bytes, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &wrong, sizeof wrong, nullptr, 0, &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     DELETE_USN_JOURNAL_DATA right{77, USN_DELETE_FLAG_DELETE};
-    EXPECT_TRUE(DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &right, sizeof right, nullptr, 0, &bytes, nullptr));
+    EXPECT_TRUE(
+        DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &right, sizeof right, nullptr, 0, &bytes, nullptr));
     EXPECT_FALSE(Query(device, &journal));
 
     EXPECT_EQ(log.queries, 3);
@@ -222,7 +226,8 @@ TEST_F(ScriptedDevice, EnumerationServesAnswersThenEndOfFile)
 {
     ScriptedVolume script;
     std::vector<BYTE> first = EnumHeader(0x30);
-    AppendUsnRecord(first, 0x0001000000000020ull, 0x0005000000000005ull, FILE_ATTRIBUTE_DIRECTORY, u"文件夹", 12);
+    AppendUsnRecord(first, 0x0001000000000020ull, 0x0005000000000005ull, FILE_ATTRIBUTE_DIRECTORY, u"文件夹",
+                    12);
     AppendUsnRecord(first, 0x0001000000000021ull, 0x0001000000000020ull, 0, u"a.txt");
     script.enumAnswers = {{first, true, 0}, {{}, false, ERROR_INVALID_DATA}};
     ScriptedVolume::Log& log = AddScriptedVolume(script);
@@ -232,8 +237,8 @@ TEST_F(ScriptedDevice, EnumerationServesAnswersThenEndOfFile)
     MFT_ENUM_DATA_V0 request{0, 0, 1000};
     alignas(8) BYTE buffer[4096];
     DWORD bytes = 0;
-    ASSERT_TRUE(DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer, sizeof buffer, &bytes,
-                                nullptr));
+    ASSERT_TRUE(DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer, sizeof buffer,
+                                &bytes, nullptr));
     ASSERT_EQ(bytes, first.size());
     EXPECT_EQ(*reinterpret_cast<ULONGLONG*>(buffer), 0x30u);
     auto* record = reinterpret_cast<USN_RECORD_V2*>(buffer + 8);
@@ -245,11 +250,11 @@ TEST_F(ScriptedDevice, EnumerationServesAnswersThenEndOfFile)
     EXPECT_EQ(std::u16string(second->FileName, second->FileNameLength / 2), u"a.txt");
 
     request.StartFileReferenceNumber = 0x30;
-    EXPECT_FALSE(DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer, sizeof buffer, &bytes,
-                                 nullptr));
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer, sizeof buffer,
+                                 &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-    EXPECT_FALSE(DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer, sizeof buffer, &bytes,
-                                 nullptr));
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer, sizeof buffer,
+                                 &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
     ASSERT_EQ(log.enumRequests.size(), 3u);
     EXPECT_EQ(log.enumRequests[1].StartFileReferenceNumber, 0x30u);
@@ -275,7 +280,8 @@ TEST_F(ScriptedDevice, BadRequestsAreRefusedBeforeTheScript)
         DWORD error;
     };
     const Case cases[] = {
-        {FSCTL_QUERY_USN_JOURNAL, nullptr, 0, buffer, sizeof(USN_JOURNAL_DATA_V0) - 1, ERROR_INSUFFICIENT_BUFFER},
+        {FSCTL_QUERY_USN_JOURNAL, nullptr, 0, buffer, sizeof(USN_JOURNAL_DATA_V0) - 1,
+         ERROR_INSUFFICIENT_BUFFER},
         {FSCTL_QUERY_USN_JOURNAL, nullptr, 0, nullptr, 0, ERROR_INSUFFICIENT_BUFFER},
         {FSCTL_CREATE_USN_JOURNAL, buffer, 8, nullptr, 0, ERROR_INVALID_PARAMETER},
         {FSCTL_DELETE_USN_JOURNAL, buffer, 16, nullptr, 0, ERROR_INVALID_PARAMETER}, // DeleteFlags 0
@@ -293,8 +299,8 @@ TEST_F(ScriptedDevice, BadRequestsAreRefusedBeforeTheScript)
     EXPECT_TRUE(log.enumRequests.empty());
     EXPECT_TRUE(log.creates.empty() && log.deletes.empty());
 
-    EXPECT_FALSE(DeviceIoControl(reinterpret_cast<HANDLE>(0x12345), FSCTL_QUERY_USN_JOURNAL, nullptr, 0, buffer, 64,
-                                 &bytes, nullptr));
+    EXPECT_FALSE(DeviceIoControl(reinterpret_cast<HANDLE>(0x12345), FSCTL_QUERY_USN_JOURNAL, nullptr, 0,
+                                 buffer, 64, &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     CloseHandle(device);
 }

@@ -47,7 +47,8 @@ int Fail(const std::string& message)
 // "E:" or "E", either case.
 std::optional<char> ParseLetter(const std::string& word)
 {
-    if ((word.size() == 1 || (word.size() == 2 && word[1] == ':')) && std::isalpha(static_cast<unsigned char>(word[0])))
+    if ((word.size() == 1 || (word.size() == 2 && word[1] == ':')) &&
+        std::isalpha(static_cast<unsigned char>(word[0])))
         return static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
     return std::nullopt;
 }
@@ -61,7 +62,9 @@ struct ImageArgument
 // IMAGE[:PARTITION]; a file whose own name ends in ":digits" is taken whole.
 std::optional<ImageArgument> ParseImage(const std::string& word)
 {
-    struct stat status{};
+    struct stat status
+    {
+    };
     const size_t colon = word.rfind(':');
     if (colon == std::string::npos || ::stat(word.c_str(), &status) == 0)
         return ImageArgument{word, 0};
@@ -115,7 +118,8 @@ void PrintVolume(const VolumeDescription& volume)
     for (const std::string& mount : volume.mountPoints)
         mounts += (mounts.empty() ? "" : ",") + mount;
     char serial[16];
-    std::snprintf(serial, sizeof serial, "%04X-%04X", volume.serialNumber >> 16, volume.serialNumber & 0xFFFF);
+    std::snprintf(serial, sizeof serial, "%04X-%04X", volume.serialNumber >> 16,
+                  volume.serialNumber & 0xFFFF);
     std::printf("%-3s %-9s %-8s %-9s %10s %-3s %s %s %s\n", letter.c_str(), DriveTypeName(volume.driveType),
                 volume.fileSystem.empty() ? "?" : ToUtf8(volume.fileSystem).c_str(), serial,
                 SizeText(volume.sizeBytes).c_str(), volume.readable ? "yes" : "no",
@@ -138,7 +142,8 @@ std::string TakenMessage(char letter, const std::string& image)
 {
     for (const VolumeDescription& volume : ListVolumes())
         if (volume.letter == letter)
-            return std::string{letter} + ": is taken by " + (volume.source.empty() ? "another volume" : volume.source) +
+            return std::string{letter} + ": is taken by " +
+                   (volume.source.empty() ? "another volume" : volume.source) +
                    " (detach it first, or choose another letter)";
     return std::string{letter} + ": is kept in the drive map for a volume that is not present, or " + image +
            " is attached already (see orva-drive list)";
@@ -170,7 +175,8 @@ int Attach(const std::string& letterWord, const std::string& imageWord)
         return Fail(image->path + ": no partition " + std::to_string(image->partition) +
                     " in its partition table (see fdisk -l)");
     case ERROR_UNRECOGNIZED_VOLUME:
-        return Fail(image->path + (image->partition ? ":" + std::to_string(image->partition) : std::string()) +
+        return Fail(image->path +
+                    (image->partition ? ":" + std::to_string(image->partition) : std::string()) +
                     ": not a file system (for a disk image, give IMAGE:PARTITION)");
     default:
         return Fail(image->path + ": cannot attach (error " + std::to_string(GetLastError()) + ")");

@@ -43,15 +43,15 @@ struct EnumAnswer
 
 struct ScriptedVolume
 {
-    char letter = 'S';               // 0: a volume without a drive letter
-    std::u16string volumeName;       // empty: derived from the letter (give one with letter 0)
+    char letter = 'S';                    // 0: a volume without a drive letter
+    std::u16string volumeName;            // empty: derived from the letter (give one with letter 0)
     std::vector<std::string> mountPoints; // Linux mount points, listed after "X:\"
     std::u16string fileSystem = u"NTFS";
     DWORD serialNumber = 0x5C1A7ED0;
-    UINT driveType = 3;              // DRIVE_FIXED
+    UINT driveType = 3; // DRIVE_FIXED
     ULONGLONG rootFrn = 0x0005000000000005ull;
-    bool rootOpens = true;           // CreateFileW of "X:\" succeeds
-    bool deviceOpens = true;         // CreateFileW of "\\.\X:" succeeds
+    bool rootOpens = true;   // CreateFileW of "X:\" succeeds
+    bool deviceOpens = true; // CreateFileW of "\\.\X:" succeeds
     bool journalQuerySucceeds = true;
     USN_JOURNAL_DATA_V0 journal{1, 0, 1000, 0, 0x7FFFFFFFFFFF0000ll, 8388608, 1048576};
     bool journalCreateSucceeds = true;
