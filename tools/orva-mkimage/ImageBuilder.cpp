@@ -2,6 +2,7 @@
 
 #include "Ntfs3g.h"
 #include "PartitionTable.h"
+#include "platform/TextConversion.h"
 
 #include <cerrno>
 #include <chrono>
@@ -261,12 +262,14 @@ bool SetUsn(ntfs_inode* inode, std::int64_t usn)
     return done;
 }
 
-// The UTF-16 form of a name that CheckEntryPath accepted; null on failure.
-ntfschar* NtfsName(const std::string& name, int* length)
+// The UTF-16 form of a name that CheckEntryPath accepted.
+std::u16string NtfsName(const std::string& name)
 {
-    ntfschar* units = nullptr;
-    *length = ntfs_mbstoucs(name.c_str(), &units);
-    return *length > 0 ? units : nullptr;
+    std::u16string units(name.size(), u'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
+                                           units.data(), static_cast<int>(units.size()));
+    units.resize(static_cast<std::size_t>(std::max(length, 0)));
+    return units;
 }
 
 ntfs_inode* FileSystemWriter::OpenFolder(MFT_REF reference)
@@ -291,13 +294,11 @@ void FileSystemWriter::CloseFolders()
 bool FileSystemWriter::Create(const ImageEntry& entry, std::int64_t defaultTime, std::string* error)
 {
     ntfs_inode* folder = OpenFolder(m_folders.at(ParentOf(entry.path)));
-    int length = 0;
-    ntfschar* name = NtfsName(LeafOf(entry.path), &length);
-    ntfs_inode* inode =
-        folder == nullptr || name == nullptr
-            ? nullptr
-            : ntfs_create(folder, 0, name, static_cast<u8>(length), entry.directory ? S_IFDIR : S_IFREG);
-    std::free(name);
+    std::u16string name = NtfsName(LeafOf(entry.path));
+    ntfs_inode* inode = folder == nullptr || name.empty()
+                            ? nullptr
+                            : ntfs_create(folder, 0, reinterpret_cast<ntfschar*>(name.data()),
+                                          static_cast<u8>(name.size()), entry.directory ? S_IFDIR : S_IFREG);
     if (inode == nullptr)
     {
         *error = Failure("create", entry.path);

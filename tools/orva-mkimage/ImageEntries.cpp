@@ -1,5 +1,7 @@
 #include "ImageEntries.h"
 
+#include "platform/TextConversion.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -16,33 +18,12 @@ constexpr std::size_t kMaxNameUnits = 255;
 // UTF-16 units of a UTF-8 name, or nullopt when it is not valid UTF-8.
 std::optional<std::size_t> Utf16Units(const std::string& name)
 {
-    std::size_t units = 0;
-    for (std::size_t i = 0; i < name.size();)
-    {
-        const auto lead = static_cast<unsigned char>(name[i]);
-        std::size_t length = lead < 0x80           ? 1
-                             : (lead >> 5) == 0x6  ? 2
-                             : (lead >> 4) == 0xE  ? 3
-                             : (lead >> 3) == 0x1E ? 4
-                                                   : 0;
-        if (length == 0 || i + length > name.size())
-            return std::nullopt;
-        std::uint32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k)
-        {
-            const auto next = static_cast<unsigned char>(name[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < smallest[length] || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return std::nullopt;
-        units += codePoint >= 0x10000 ? 2 : 1;
-        i += length;
-    }
-    return units;
+    const int units =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
+                            /*destination=*/nullptr, 0);
+    if (units <= 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(units);
 }
 
 std::string CheckName(const std::string& name)
