@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -51,6 +52,9 @@ struct KeptTable
     DriveMapStamp stamp;                         // Guarded by lock.
     std::vector<VolumeEntry> volumes;            // Guarded by lock.
 };
+
+// Test seam: ShowOnlyScriptedVolumes.
+std::atomic<bool> g_onlyScripted{false};
 
 KeptTable& Kept()
 {
@@ -102,6 +106,8 @@ std::uint64_t Fnv1a(std::string_view text, std::uint64_t seed)
 std::vector<VolumeEntry> AllVolumes()
 {
     std::vector<VolumeEntry> volumes = ScriptedVolumes();
+    if (g_onlyScripted.load(std::memory_order_relaxed))
+        return volumes;
     std::vector<VolumeEntry> machine = MachineVolumes();
     volumes.insert(volumes.end(), std::make_move_iterator(machine.begin()),
                    std::make_move_iterator(machine.end()));
@@ -197,3 +203,8 @@ std::u16string MakeVolumeName(const std::string& partitionGuid, const std::strin
     return u"\\\\?\\Volume{" + ToUtf16(guid) + u"}\\";
 }
 } // namespace orva::platform::volume
+
+void orva::platform::testing::ShowOnlyScriptedVolumes(bool only)
+{
+    orva::platform::volume::g_onlyScripted.store(only, std::memory_order_relaxed);
+}

@@ -86,6 +86,25 @@ TEST_F(ScriptedVolumeTest, IsEnumeratedWithItsInformationAndPaths)
     EXPECT_EQ(std::u16string(paths, length), expected);
 }
 
+TEST_F(ScriptedVolumeTest, MachineVolumesCanBeHidden)
+{
+    ScriptedVolume first, second;
+    first.letter = 'T';
+    second.letter = 'C';
+    AddScriptedVolume(first);
+    AddScriptedVolume(second);
+    ShowOnlyScriptedVolumes(true);
+    const std::vector<std::u16string> names = EnumerateVolumeNames();
+    ShowOnlyScriptedVolumes(false);
+    EXPECT_EQ(names, (std::vector<std::u16string>{VolumeNameOf('T'), VolumeNameOf('C')}));
+    ClearScriptedVolumes();
+    ShowOnlyScriptedVolumes(true);
+    WCHAR name[MAX_PATH];
+    EXPECT_EQ(FindFirstVolumeW(name, MAX_PATH), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    ShowOnlyScriptedVolumes(false);
+}
+
 TEST_F(ScriptedVolumeTest, PathNamesRefuseShortBuffersAndDriveRoots)
 {
     AddScriptedVolume(ScriptedVolume{});

@@ -79,6 +79,11 @@ struct ScriptedVolume
 ScriptedVolume::Log& AddScriptedVolume(ScriptedVolume volume);
 void ClearScriptedVolumes();
 
+// With `only` true, the volume functions see the scripted volumes alone (no block device,
+// no attached image), so that a test does not depend on the machine's volumes; false
+// shows the machine's volumes again. ClearScriptedVolumes does not change it.
+void ShowOnlyScriptedVolumes(bool only);
+
 // Appends one USN_RECORD_V2 (8-byte aligned) to an enumeration answer.
 void AppendUsnRecord(std::vector<BYTE>& bytes, ULONGLONG frn, ULONGLONG parentFrn, DWORD attributes,
                      std::u16string_view name, USN usn = 0);
