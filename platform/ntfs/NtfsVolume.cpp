@@ -1,7 +1,7 @@
 // NtfsVolume: one NTFS file system opened read-only through libntfs-3g.
 //
-// Enumeration (FSCTL_ENUM_USN_DATA) is the hot path: a volume of a million files is read
-// in well under a second. It never opens an inode per record. MFT records are read in
+// Enumeration (FSCTL_ENUM_USN_DATA) is the hot path, and costs little more than copying
+// the MFT out of the page cache: it never opens an inode per record. MFT records are read in
 // batches of kBatchRecords with ntfs_mft_records_read (which applies the fixups), the
 // last batch is kept so that consecutive calls continue where the previous one stopped,
 // and each record is parsed in place by ParseMftRecord, which checks every offset. Only a
@@ -47,8 +47,8 @@ constexpr std::size_t kBootOemId = 3;
 constexpr std::size_t kBootSerialNumber = 0x48;
 constexpr WORD kFileNameOffset = offsetof(USN_RECORD_V2, FileName);
 constexpr USN kMaxUsn = 0x7FFFFFFFFFFF0000;
-constexpr std::size_t kJournalMaxSize =
-    32; // $Max: MaximumSize, AllocationDelta, UsnJournalID, LowestValidUsn
+// $Max holds MaximumSize, AllocationDelta, UsnJournalID and LowestValidUsn.
+constexpr std::size_t kJournalMaxSize = 32;
 
 constexpr DWORD RecordLengthFor(std::size_t nameUnits)
 {
