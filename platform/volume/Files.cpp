@@ -283,11 +283,8 @@ HANDLE OpenVolumeEntry(const DrivePath& path, DWORD desiredAccess, DWORD flags)
     if (!volume)
         return FailHandle(ERROR_PATH_NOT_FOUND);
     if (path.insidePath == "/")
-    {
-        if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0)
-            return FailHandle(ERROR_ACCESS_DENIED);
-        return OpenRoot(*volume);
-    }
+        return (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 ? OpenRoot(*volume)
+                                                         : FailHandle(ERROR_ACCESS_DENIED);
     // An unmounted volume is read, never written.
     if ((desiredAccess & GENERIC_WRITE) != 0)
         return FailHandle(ERROR_ACCESS_DENIED);
@@ -313,16 +310,15 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, SECURITY_ATTRIB
     std::u16string_view name(fileName);
     if (std::optional<std::optional<VolumeEntry>> device = DeviceOf(name))
         return OpenDevice(*device, creationDisposition);
-    if (IsVolumeName(name))
+    // A volume's root, mounted or not: for NTFS the volume itself gives the root's file
+    // reference number.
+    if (IsVolumeName(name) || (name.size() == 3 && DriveRootLetter(name) != 0))
     {
-        std::optional<VolumeEntry> volume = FindVolumeByName(name);
+        std::optional<VolumeEntry> volume = FindVolumeByRoot(name);
         if (!volume)
-            return FailHandle(ERROR_FILE_NOT_FOUND);
+            return FailHandle(IsVolumeName(name) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         if ((flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0)
             return FailHandle(ERROR_ACCESS_DENIED);
-        if (!volume->description.mountPoints.empty() && !volume->scripted)
-            return OpenLinuxPath(volume->description.mountPoints.front(), desiredAccess, creationDisposition,
-                                 flagsAndAttributes);
         return OpenRoot(*volume);
     }
     std::optional<DrivePath> path = ResolvePath(name);

@@ -129,5 +129,19 @@ TEST_F(FileTest, DriveLetterOfAMountedVolumeLeadsIntoTheMount)
     DWORD length = 0;
     ASSERT_TRUE(GetVolumePathNamesForVolumeNameW(rootVolume.c_str(), paths, MAX_PATH, &length));
     EXPECT_EQ(std::u16string(paths, length), std::u16string(u"R:\\\0/\0\0", 7));
+
+    // The root of a mounted volume other than NTFS: the mount point's inode.
+    HANDLE root = CreateFileW(u"R:\\", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(root, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION information{};
+    ASSERT_TRUE(GetFileInformationByHandle(root, &information));
+    CloseHandle(root);
+    struct stat status
+    {
+    };
+    ASSERT_EQ(::stat("/", &status), 0);
+    EXPECT_EQ((ULONGLONG{information.nFileIndexHigh} << 32) | information.nFileIndexLow, status.st_ino);
+    EXPECT_TRUE(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 } // namespace
