@@ -88,10 +88,11 @@ class ImageVolumeTest : public ::testing::Test
 {
 protected:
     // An NTFS image with a folder and a file (size 1234, written 2020-09-13 12:26:40 UTC).
-    std::filesystem::path MakeImage(const std::string& name, const std::string& options = {})
+    std::filesystem::path MakeImage(const std::string& name, const std::string& options = {},
+                                    const std::string& entries = "docs/\ndocs/a.txt\t1234\t1600000000\n")
     {
         const std::filesystem::path list = m_folders.Root() / "entries.txt";
-        std::ofstream(list) << "docs/\ndocs/a.txt\t1234\t1600000000\n";
+        std::ofstream(list) << entries;
         const std::filesystem::path image = m_folders.Root() / name;
         std::string output;
         EXPECT_EQ(RunCommand(std::string(ORVA_MKIMAGE) + " --from-list " + list.string() + " " + options +
@@ -306,6 +307,25 @@ TEST_F(ImageVolumeTest, AttributesOfAnUnmountedVolumeComeFromTheVolume)
     EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_FALSE(GetFileAttributesExW(u"E:\\docs\\missing.txt", GetFileExInfoStandard, &data));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(ImageVolumeTest, UnicodeAndLongNamesAreEnumeratedAndLookedUp)
+{
+    const std::string longName = std::string(251, 'n') + ".txt"; // 255 characters
+    const auto image = MakeImage("unicode.img", "", "文件夹/\n文件夹/résumé.txt\t77\n" + longName + "\t5\n");
+    ASSERT_TRUE(AttachImage('U', image.string(), 0));
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(u"U:\\文件夹\\résumé.txt", GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 77u);
+    ASSERT_TRUE(GetFileAttributesExW((u"U:\\" + ToUtf16(longName)).c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 5u);
+
+    HANDLE device = OpenDevice('U');
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    std::map<std::u16string, Enumerated> records = EnumerateAll(device, 0x7FFFFFFFFFFFFFFFll);
+    CloseHandle(device);
+    ASSERT_TRUE(records.count(u"文件夹") && records.count(u"résumé.txt") && records.count(ToUtf16(longName)));
+    EXPECT_EQ(records[u"résumé.txt"].parent, records[u"文件夹"].frn);
 }
 
 TEST_F(ImageVolumeTest, PartitionOfAGptImageIsNamedByItsPartitionGuid)
