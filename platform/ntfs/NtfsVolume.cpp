@@ -283,9 +283,7 @@ std::unique_ptr<NtfsVolume> NtfsVolume::Open(const std::string& path, std::uint6
         *error = ErrorFromErrno(errno);
         return nullptr;
     }
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::fstat(impl->range.fd, &status) != 0)
     {
         *error = ErrorFromErrno(errno);

@@ -158,9 +158,7 @@ TEST(ImageBuilderTest, FolderTreeIsCopiedWithSizesAndTimes)
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     EXPECT_FALSE(volume->GetAttributes("/link", &data));
-    struct stat status
-    {
-    };
+    struct stat status = {};
     ASSERT_EQ(::stat(options.output.c_str(), &status), 0);
     EXPECT_LT(status.st_blocks * 512, 3 << 20) << "file contents are sparse";
 }

@@ -316,9 +316,7 @@ TEST_F(NtfsVolumeTest, VolumeFactsComeFromTheBootSectorAndRoot)
 TEST_F(NtfsVolumeTest, ImageBytesStayUnchanged)
 {
     const std::vector<char> before = ReadBytes(s_image);
-    struct stat statusBefore
-    {
-    };
+    struct stat statusBefore = {};
     ASSERT_EQ(::stat(s_image.c_str(), &statusBefore), 0);
     {
         std::unique_ptr<NtfsVolume> volume = OpenOrNull(s_image);
@@ -330,9 +328,7 @@ TEST_F(NtfsVolumeTest, ImageBytesStayUnchanged)
         USN_JOURNAL_DATA_V0 journal{};
         volume->QueryOnDiskJournal(&journal);
     }
-    struct stat statusAfter
-    {
-    };
+    struct stat statusAfter = {};
     ASSERT_EQ(::stat(s_image.c_str(), &statusAfter), 0);
     EXPECT_EQ(statusAfter.st_mtim.tv_sec, statusBefore.st_mtim.tv_sec);
     EXPECT_EQ(statusAfter.st_mtim.tv_nsec, statusBefore.st_mtim.tv_nsec);

@@ -112,6 +112,41 @@ std::string FindProgram(const std::string& name)
     return {};
 }
 
+// Runs `args` (args[0] the program's path) and waits for it: its exit code, or -1 when
+// it could not be run or did not exit. Its standard output and error go to `output`.
+int RunCapturing(std::vector<std::string> args, std::string* output)
+{
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0)
+    {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::dup2(pipeFds[1], STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) != 0;)
+    {
+        if (got > 0)
+            output->append(buffer, static_cast<std::size_t>(got));
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
 // Runs mkntfs on the file `fsPath`; its output is shown only when it fails.
 bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_t hiddenSectors,
                std::string* error)
@@ -122,42 +157,16 @@ bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_
         *error = "mkntfs not found: install the ntfs-3g package";
         return false;
     }
-    const std::string hidden = std::to_string(hiddenSectors);
-    std::vector<std::string> args = {mkntfs, "-F",   "-Q", "-q",  "-s", "512",
-                                     "-p",   hidden, "-H", "255", "-S", "63"};
+    std::vector<std::string> args = {
+        mkntfs, "-F", "-Q", "-q", "-s", "512", "-p", std::to_string(hiddenSectors), "-H", "255", "-S", "63"};
     if (!label.empty())
     {
         args.push_back("-L");
         args.push_back(label);
     }
     args.push_back(fsPath);
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    int output[2];
-    if (::pipe2(output, O_CLOEXEC) != 0)
-    {
-        *error = std::string("cannot run mkntfs: ") + std::strerror(errno);
-        return false;
-    }
-    const pid_t child = ::fork();
-    if (child == 0)
-    {
-        ::dup2(output[1], STDOUT_FILENO);
-        ::dup2(output[1], STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(output[1]);
     std::string messages;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(output[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR);)
-        messages.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-    ::close(output[0]);
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (RunCapturing(std::move(args), &messages) != 0)
     {
         *error = "mkntfs failed" + (messages.empty() ? std::string() : ":\n" + messages);
         return false;
@@ -168,9 +177,7 @@ bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_
 // Nothing but a regular file is ever replaced (never a device given by mistake).
 bool IsRegularOrAbsent(const std::string& path, std::string* error)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
     {
         *error = path + ": exists and is not a regular file";

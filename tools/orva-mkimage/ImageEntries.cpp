@@ -115,9 +115,7 @@ bool WalkTree(const std::filesystem::path& folder, const std::string& prefix,
     for (const std::string& name : names)
     {
         const std::filesystem::path full = folder / name;
-        struct stat status
-        {
-        };
+        struct stat status = {};
         if (::lstat(full.c_str(), &status) != 0 || !(S_ISDIR(status.st_mode) || S_ISREG(status.st_mode)))
         {
             ++*skipped;
@@ -182,9 +180,7 @@ bool ReadEntryList(std::istream& input, std::vector<ImageEntry>* entries, std::s
 bool ReadEntryTree(const std::string& root, std::vector<ImageEntry>* entries, std::uint64_t* skipped,
                    std::string* error)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
     {
         *error = root + ": not a folder";
