@@ -230,7 +230,9 @@ TEST(MftRecordTest, NoSingleByteDamageLeadsOutsideTheRecord)
                 continue;
             ++stillBase;
             if (info.hasName)
+            {
                 ASSERT_LE(info.nameOffset + info.nameLength * 2, record.size()) << "byte " << at;
+            }
         }
     }
     EXPECT_GT(stillBase, 0); // damage to names and times alone leaves a usable record

@@ -284,8 +284,10 @@ TEST_F(NtfsVolumeTest, GetAttributesGivesSizeTimeAndKind)
         EXPECT_EQ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, c.size);
         EXPECT_EQ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, c.directory);
         if (c.mtime != 0)
+        {
             EXPECT_EQ(FileTimeOf(data.ftLastWriteTime),
                       static_cast<std::uint64_t>(c.mtime * 10000000 + kUnixEpochAsFileTime));
+        }
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
     EXPECT_FALSE(m_volume->GetAttributes("/docs/missing.txt", &data));
@@ -307,7 +309,9 @@ TEST_F(NtfsVolumeTest, VolumeFactsComeFromTheBootSectorAndRoot)
     for (const EnumeratedRecord& record : EnumerateAll(*m_volume, 65536))
     {
         if (record.name == "docs")
+        {
             EXPECT_EQ(record.parentFrn, root);
+        }
     }
     USN_JOURNAL_DATA_V0 journal{};
     EXPECT_FALSE(m_volume->QueryOnDiskJournal(&journal)) << "mkntfs makes no journal";
