@@ -6,7 +6,6 @@
 #include "platform/DriveMap.h"
 #include "platform/Paths.h"
 #include "platform/TextConversion.h"
-#include "platform/Volume.h"
 
 #include <algorithm>
 #include <cstdlib>
