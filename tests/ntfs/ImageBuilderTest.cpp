@@ -2,6 +2,7 @@
 #include "ImageEntries.h"
 #include "TestImage.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,29 @@ TEST(ImageBuilderTest, ConflictingEntriesAreRefused)
         EXPECT_FALSE(error.empty());
         EXPECT_FALSE(std::filesystem::exists(options.output)) << "a failed build leaves no image";
     }
+}
+
+// mkntfs seeds the serial from the clock, so images built within one second shared it.
+TEST(ImageBuilderTest, SerialNumbersDifferAndCanBeChosen)
+{
+    TempFolder folder;
+    DWORD serials[3] = {};
+    for (int i = 0; i < 3; ++i)
+    {
+        ImageOptions options;
+        options.output = folder.File("serial" + std::to_string(i) + ".img");
+        options.serialNumber = i == 2 ? 0x1122334455667788 : 0;
+        ASSERT_NO_FATAL_FAILURE(BuildOrFail(options, {Entry("a.txt")}));
+        DWORD error = 0;
+        std::unique_ptr<NtfsVolume> volume = NtfsVolume::Open(options.output, 0, 0, &error);
+        ASSERT_NE(volume, nullptr) << error;
+        serials[i] = volume->SerialNumber();
+        const std::vector<char> bytes = ReadBytes(options.output);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 512, bytes.end() - 512))
+            << "the backup boot sector differs from the boot sector";
+    }
+    EXPECT_NE(serials[0], serials[1]);
+    EXPECT_EQ(serials[2], 0x55667788u);
 }
 
 void MakeFile(const std::string& path, off_t size, std::int64_t mtime)

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -172,6 +173,21 @@ bool RunMkntfs(const std::string& fsPath, const std::string& label, std::uint64_
         return false;
     }
     return true;
+}
+
+// Writes the serial number into the boot sector and its backup in the last sector.
+bool SetSerialNumber(const std::string& fsPath, std::uint64_t size, std::uint64_t serial, std::string* error)
+{
+    constexpr off_t kSerialOffset = 0x48;
+    const int fd = ::open(fsPath.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool ok =
+        fd >= 0 && ::pwrite(fd, &serial, sizeof serial, kSerialOffset) == sizeof serial &&
+        ::pwrite(fd, &serial, sizeof serial, static_cast<off_t>(size - 512) + kSerialOffset) == sizeof serial;
+    if (!ok)
+        *error = fsPath + ": " + std::strerror(errno);
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
 }
 
 // Nothing but a regular file is ever replaced (never a device given by mistake).
@@ -477,9 +493,12 @@ bool BuildImage(const ImageOptions& options, const std::vector<ImageEntry>& entr
 
     if (!IsRegularOrAbsent(options.output, error) || !IsRegularOrAbsent(fsPath, error))
         return false;
-    bool ok = CreateSizedFile(fsPath, size, error) &&
-              RunMkntfs(fsPath, options.label, hiddenSectors, error) &&
-              Populate(fsPath, options, std::move(plan), error);
+    std::uint64_t serial = options.serialNumber;
+    while (serial == 0)
+        serial = (static_cast<std::uint64_t>(std::random_device{}()) << 32) | std::random_device{}();
+    bool ok =
+        CreateSizedFile(fsPath, size, error) && RunMkntfs(fsPath, options.label, hiddenSectors, error) &&
+        SetSerialNumber(fsPath, size, serial, error) && Populate(fsPath, options, std::move(plan), error);
     if (partitioned)
     {
         ok = ok && WritePartitioned(fsPath, options, size, error);

@@ -37,6 +37,9 @@ struct ImageOptions
     // every USN given.
     bool usnJournal = false;
     std::uint64_t journalId = 0; // 0: derived from the time of the build
+    // The 64-bit volume serial number (Windows shows its low 32 bits). 0: random, so that
+    // images built in the same second still differ (mkntfs seeds it from the clock).
+    std::uint64_t serialNumber = 0;
 };
 
 // The default file-system size for `entryCount` entries: room for their MFT records and

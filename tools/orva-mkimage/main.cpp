@@ -23,6 +23,7 @@ struct Arguments
     std::string label;
     std::string partition;
     std::string journalId;
+    std::string serial;
     bool usnJournal = false;
     bool help = false;
     std::vector<std::string> positional;
@@ -54,6 +55,8 @@ const Option kOptions[] = {
      &Arguments::usnJournal},
     {"--journal-id", "N", "the journal's identifier (default: the time of the build)", &Arguments::journalId,
      nullptr},
+    {"--serial", "N", "the 64-bit volume serial number, decimal or 0x... (default: random)",
+     &Arguments::serial, nullptr},
     {"--help", nullptr, "show this help", nullptr, &Arguments::help},
 };
 
@@ -122,6 +125,19 @@ std::optional<std::uint64_t> ParseSize(const std::string& text)
     return value * factor;
 }
 
+// A whole number above 0, decimal or with 0x in hexadecimal.
+std::optional<std::uint64_t> ParseNumber(const std::string& text)
+{
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* begin = text.data() + (hex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    std::uint64_t value = 0;
+    const auto [stop, ec] = std::from_chars(begin, end, value, hex ? 16 : 10);
+    if (ec != std::errc{} || stop != end || value == 0)
+        return std::nullopt;
+    return value;
+}
+
 // The checked configuration, or a message.
 bool Configure(const Arguments& arguments, ImageOptions* options, std::string* error)
 {
@@ -159,15 +175,23 @@ bool Configure(const Arguments& arguments, ImageOptions* options, std::string* e
     }
     if (!arguments.journalId.empty())
     {
-        const auto [end, ec] =
-            std::from_chars(arguments.journalId.data(),
-                            arguments.journalId.data() + arguments.journalId.size(), options->journalId);
-        if (ec != std::errc{} || end != arguments.journalId.data() + arguments.journalId.size() ||
-            options->journalId == 0 || !options->usnJournal)
+        const std::optional<std::uint64_t> id = ParseNumber(arguments.journalId);
+        if (!id || !options->usnJournal)
         {
             *error = "--journal-id needs --usn-journal and a number above 0";
             return false;
         }
+        options->journalId = *id;
+    }
+    if (!arguments.serial.empty())
+    {
+        const std::optional<std::uint64_t> serial = ParseNumber(arguments.serial);
+        if (!serial)
+        {
+            *error = "--serial " + arguments.serial + ": not a number above 0";
+            return false;
+        }
+        options->serialNumber = *serial;
     }
     return true;
 }
