@@ -132,6 +132,8 @@ DWORD COrvaService::CreateDatabase()
     // A rebuild starts from empty tables; records of the earlier build stay in the pool.
     m_folderIndex.count = 0;
     m_fileIndex.count = 0;
+    ReleaseNameScan(m_folderNames);
+    ReleaseNameScan(m_fileNames);
 
     DWORD total = 0;
     for (CChangeJournal* volume : m_volumes)
@@ -140,6 +142,8 @@ DWORD COrvaService::CreateDatabase()
             total += BuildIndexTable(volume);
     }
 
+    MakeNameScan(m_folderIndex, kFolderParentOffset, m_folderNames);
+    MakeNameScan(m_fileIndex, kFileParentOffset, m_fileNames);
     LogPhase(u"COrvaService::CreateDatabase", start, Now(), frequency.QuadPart);
     m_itemCount = total;
     m_ready.store(total != 0 ? TRUE : FALSE, std::memory_order_release);

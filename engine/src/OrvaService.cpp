@@ -22,7 +22,7 @@ using namespace orva::engine;
 COrvaService::COrvaService()
     : m_volumes{}, m_itemCount(0), m_poolCursor(0), m_poolLimit(0), m_currentBlock(nullptr), m_ready(FALSE),
       m_folderIndex{}, m_fileIndex{}, m_folderResult{}, m_fileResult{}, m_heapManager(), m_storageRefused(FALSE),
-      m_duplicateFrnReported(FALSE)
+      m_duplicateFrnReported(FALSE), m_folderNames{}, m_fileNames{}
 {
 }
 
@@ -38,6 +38,8 @@ COrvaService::~COrvaService()
     ReleaseTable(m_fileIndex);
     ReleaseTable(m_folderResult);
     ReleaseTable(m_fileResult);
+    ReleaseNameScan(m_folderNames);
+    ReleaseNameScan(m_fileNames);
 }
 
 BYTE* COrvaService::PlaceRecord(DWORD headerSize, DWORD nameLength)

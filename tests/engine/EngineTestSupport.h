@@ -20,6 +20,14 @@ struct OrvaServiceTestAccess
     static const COrvaService::RecordTable& FileIndex(const COrvaService& s) { return s.m_fileIndex; }
     static const COrvaService::RecordTable& FolderResult(const COrvaService& s) { return s.m_folderResult; }
     static const COrvaService::RecordTable& FileResult(const COrvaService& s) { return s.m_fileResult; }
+    static COrvaService::NameScan& FolderNames(COrvaService& s) { return s.m_folderNames; }
+    static COrvaService::NameScan& FileNames(COrvaService& s) { return s.m_fileNames; }
+    // Drops the names laid out for scanning: queries then read the records.
+    static void DropNameScans(COrvaService& s)
+    {
+        COrvaService::ReleaseNameScan(s.m_folderNames);
+        COrvaService::ReleaseNameScan(s.m_fileNames);
+    }
     static const CHeapManager& Heap(const COrvaService& s) { return s.m_heapManager; }
     static CChangeJournal* Volume(const COrvaService& s, char letter) { return s.m_volumes[letter - 'A']; }
     static DWORD& PoolCursor(COrvaService& s) { return s.m_poolCursor; }

@@ -78,6 +78,42 @@ TEST_F(EngineTest, QueryMatchesTheStraightforwardAlgorithm)
     EXPECT_EQ(service.Query(u"\\", 0), 0u);
 }
 
+// Large enough for the scan to split over two threads. The laid-out names, the records
+// read through the table, and the straightforward algorithm agree.
+TEST_F(EngineTest, ScanWaysAgreeOnALargeIndex)
+{
+    std::vector<Entry> records;
+    for (ULONGLONG i = 0; i < 140000; ++i)
+    {
+        const std::u16string& base = kStressNames[i % kStressNames.size()];
+        records.push_back({0x100 + i, kRootFrn, (i % 2) == 0, base + u"-" + std::u16string(1, u'a' + i % 26)});
+    }
+    pt::AddScriptedVolume(VolumeWith('B', 0x42, records));
+    COrvaService service;
+    ASSERT_TRUE(service.AddVolume(0x42, VolumeNameOf('B').c_str(), 1 << 20, 1 << 16, 0, FALSE));
+    ASSERT_EQ(service.CreateDatabase(), records.size());
+    ASSERT_NE(Access::FileNames(service).bytes, nullptr);
+    ASSERT_GT(Access::FileNames(service).count, 65536u);
+
+    const auto names = [&](DWORD count) {
+        std::vector<std::u16string> found;
+        for (DWORD row = 0; row < count; ++row)
+            found.push_back(GetRow(service, row).name);
+        return found;
+    };
+    const std::vector<Row> all = AllRows(service, service.Query(u"", 0));
+    const std::vector<std::u16string> keywords{u"K", u"ς", u"文件", u"straSSe-q", u"-z", u"zzz", u"İ"};
+    std::vector<std::vector<std::u16string>> laidOut;
+    for (const std::u16string& keyword : keywords)
+    {
+        laidOut.push_back(names(service.Query(keyword.c_str(), 0)));
+        EXPECT_EQ(laidOut.back(), ReferenceMatches(all, keyword)) << Utf8(keyword);
+    }
+    Access::DropNameScans(service);
+    for (size_t k = 0; k < keywords.size(); ++k)
+        EXPECT_EQ(names(service.Query(keywords[k].c_str(), 0)), laidOut[k]) << Utf8(keywords[k]);
+}
+
 TEST_F(EngineTest, QueryListsFoldersFirstInTableOrder)
 {
     COrvaService service;

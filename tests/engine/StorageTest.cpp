@@ -177,7 +177,7 @@ TEST_F(EngineTest, BuildEndsCleanlyWhenTheHeapRefuses)
     }
 }
 
-TEST_F(EngineTest, DestructorReleasesTablesThenBlocksThenBlockTable)
+TEST_F(EngineTest, DestructorReleasesTablesThenNamesThenBlocksThenBlockTable)
 {
     std::vector<orva::enginetest::Entry> records;
     for (ULONGLONG i = 0; i < 6000; ++i)
@@ -189,7 +189,8 @@ TEST_F(EngineTest, DestructorReleasesTablesThenBlocksThenBlockTable)
     ASSERT_EQ(service->Query(u"name", 0), 6000u);
 
     std::vector<LPVOID> expected{Access::FolderIndex(*service).pointer, Access::FileIndex(*service).pointer,
-                                 Access::FolderResult(*service).pointer, Access::FileResult(*service).pointer};
+                                 Access::FolderResult(*service).pointer, Access::FileResult(*service).pointer,
+                                 Access::FolderNames(*service).bytes, Access::FileNames(*service).bytes};
     const CHeapManager& heap = Access::Heap(*service);
     ASSERT_GT(heap.GetBlockCount(), 2u);
     for (DWORD i = 0; i < heap.GetBlockCount(); ++i)

@@ -79,6 +79,19 @@ public:
         DWORD count;
     };
 
+    // The names of one index table copied one after another in table order, each as a
+    // 2-byte length and its bytes, so that a keyword scan reads memory in sequence
+    // instead of jumping through the name pool (the table is in name order, the pool in
+    // enumeration order). `half` is the byte offset of entry count / 2, where a second
+    // thread starts.
+    struct NameScan
+    {
+        BYTE* bytes;
+        DWORD size;
+        DWORD count;
+        DWORD half;
+    };
+
 private:
     DWORD BuildIndexTable(CChangeJournal* journal);
     // Walks the records of one enumeration answer; returns the number of records
@@ -101,6 +114,11 @@ private:
     BYTE* PlaceRecord(DWORD headerSize, DWORD nameLength);
     static DWORD AppendToTable(RecordTable& table, BYTE* record);
     static void ReleaseTable(RecordTable& table);
+
+    // Made at the end of a build for both tables; left null when the heap refuses it,
+    // and queries then read the names from the records.
+    static void MakeNameScan(const RecordTable& table, DWORD parentOffset, NameScan& scan);
+    static void ReleaseNameScan(NameScan& scan);
 
     DWORD InnerQueryAll();
     DWORD InnerQueryByKeyword(LPCWSTR keyword, int flag);
@@ -131,6 +149,8 @@ private:
     // duplicate-FRN box was shown during the current build.
     BOOL m_storageRefused;
     BOOL m_duplicateFrnReported;
+    NameScan m_folderNames;
+    NameScan m_fileNames;
 
     friend struct OrvaServiceTestAccess;
 };
