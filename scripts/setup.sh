@@ -9,7 +9,7 @@ packages=(
   ntfs-3g ntfs-3g-dev libblkid-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xauth xdotool
-  sleuthkit
+  sleuthkit locales
   clang libclang-rt-14-dev
 )
 
