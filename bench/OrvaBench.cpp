@@ -9,8 +9,10 @@
 //   orva-bench keywords        the benchmark keywords: LABEL<tab>TEXT a line
 //
 // Output, one measurement a line, tab-separated: SECTION, LABEL, NOTE (a count or
-// empty), then the values of every run separated by spaces (seconds, or bytes for the
-// memory section). Perf.log is written to and read back from the current directory.
+// empty), the value of every run separated by spaces (wall-clock seconds, or bytes for
+// the memory section), and for timings the processor time of every run (seconds, all
+// threads of the process). Perf.log is written to and read back from the current
+// directory.
 // Exit 0 when every measurement was taken, 2 otherwise.
 #include "NameGenerator.h"
 #include "orva/OrvaService.h"
@@ -22,6 +24,7 @@
 #include "platform/Thread.h"
 #include "platform/Volume.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +64,37 @@ double Seconds()
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// Processor time of the whole process: on a shared machine the wall clock also counts
+// the time other programs held the processors.
+double ProcessorSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Wall-clock and processor time of runs.
+struct Timings
+{
+    std::vector<double> wall;
+    std::vector<double> processor;
+};
+
+class Stopwatch
+{
+public:
+    Stopwatch() : m_wall(Seconds()), m_processor(ProcessorSeconds()) {}
+    void Stop(Timings& into) const
+    {
+        into.wall.push_back(Seconds() - m_wall);
+        into.processor.push_back(ProcessorSeconds() - m_processor);
+    }
+
+private:
+    double m_wall;
+    double m_processor;
+};
+
 long long ResidentBytes()
 {
     std::ifstream statm("/proc/self/statm");
@@ -70,14 +104,27 @@ long long ResidentBytes()
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
-void Emit(const std::string& section, const std::string& label, const std::string& note,
-          const std::vector<double>& values)
+void PrintValues(const std::vector<double>& values)
 {
-    std::printf("%s\t%s\t%s\t", section.c_str(), label.c_str(), note.c_str());
     for (std::size_t i = 0; i < values.size(); ++i)
         std::printf(i == 0 ? "%.9g" : " %.9g", values[i]);
+}
+
+void Emit(const std::string& section, const std::string& label, const std::string& note,
+          const std::vector<double>& values, const std::vector<double>& processor = {})
+{
+    std::printf("%s\t%s\t%s\t", section.c_str(), label.c_str(), note.c_str());
+    PrintValues(values);
+    std::printf("\t");
+    PrintValues(processor);
     std::printf("\n");
     std::fflush(stdout);
+}
+
+void Emit(const std::string& section, const std::string& label, const std::string& note,
+          const Timings& timings)
+{
+    Emit(section, label, note, timings.wall, timings.processor);
 }
 
 std::u16string Utf16(const std::string& text)
@@ -140,14 +187,14 @@ long long EnumerateOnce(char letter, std::vector<BYTE>& buffer, std::size_t& nam
 bool MeasureEnumeration(char letter, int runs)
 {
     std::vector<BYTE> buffer(kEnumBufferSize);
-    std::vector<double> times;
+    Timings times;
     long long records = 0;
     for (int run = 0; run < runs; ++run)
     {
         std::size_t nameBytes = 0;
-        const double start = Seconds();
+        const Stopwatch watch;
         records = EnumerateOnce(letter, buffer, nameBytes);
-        times.push_back(Seconds() - start);
+        watch.Stop(times);
         if (records < 0)
         {
             std::fprintf(stderr, "orva-bench: cannot open volume %c:\n", letter);
@@ -210,13 +257,13 @@ void MeasureQueries(COrvaService& service, int runs)
     for (const orva::bench::BenchKeyword& keyword : orva::bench::BenchKeywords())
     {
         const std::u16string text = Utf16(keyword.text);
-        std::vector<double> times;
+        Timings times;
         DWORD matches = 0;
         for (int run = 0; run < runs; ++run)
         {
-            const double start = Seconds();
+            const Stopwatch watch;
             matches = service.Query(text.c_str(), 0);
-            times.push_back(Seconds() - start);
+            watch.Stop(times);
         }
         Emit("query", std::string(keyword.label) + ": \"" + keyword.text + "\"", std::to_string(matches),
              times);
@@ -231,21 +278,21 @@ void MeasureRows(COrvaService& service, DWORD count)
     FILETIME time;
     LARGE_INTEGER size;
     int folder = 0;
-    std::vector<double> times;
+    Timings times;
     for (int i = 0; i < kSampledRows && count != 0; ++i)
     {
         const DWORD row = static_cast<DWORD>(static_cast<ULONGLONG>(count) * i / kSampledRows);
-        const double start = Seconds();
+        const Stopwatch watch;
         service.GetResultItem(row, name, MAX_PATH + 1, path, MAX_PATH + 1, &time, &size, &folder);
-        times.push_back(Seconds() - start);
+        watch.Stop(times);
     }
-    Emit("row", "GetResultItem, one row", std::to_string(times.size()) + " rows", times);
+    Emit("row", "GetResultItem, one row", std::to_string(times.wall.size()) + " rows", times);
 }
 
 bool MeasureEngine(char letter, int runs)
 {
-    std::vector<double> addTimes;
-    std::vector<double> buildTimes;
+    Timings addTimes;
+    Timings buildTimes;
     std::unique_ptr<COrvaService> service;
     DWORD count = 0;
     for (int run = 0; run < runs; ++run)
@@ -254,17 +301,17 @@ bool MeasureEngine(char letter, int runs)
         service.reset();
         const long long before = ResidentBytes();
         service = std::make_unique<COrvaService>();
-        double start = Seconds();
+        const Stopwatch adding;
         if (!Register(*service, letter))
         {
             std::fprintf(stderr, "orva-bench: AddVolume failed for %c:\n", letter);
             return false;
         }
-        addTimes.push_back(Seconds() - start);
+        adding.Stop(addTimes);
         const long long registered = ResidentBytes();
-        start = Seconds();
+        const Stopwatch building;
         count = service->CreateDatabase();
-        buildTimes.push_back(Seconds() - start);
+        building.Stop(buildTimes);
         if (run == 0)
         {
             const long long built = ResidentBytes();

@@ -2,15 +2,25 @@
 #
 # Input, one measurement a line, tab-separated: ENTRIES, SECTION (enum, build, phase,
 # query, row, memory), LABEL, NOTE (a count, or empty), VALUES (seconds or bytes,
-# space-separated; empty for a measurement that could not be taken). A query label is
+# space-separated; empty for a measurement that could not be taken), PROCESSOR (the
+# processor time of each run in seconds, all threads and children; may be empty). A query label is
 # 'KEYWORD|TOOL' for a peer and 'KEYWORD' for Orva; a build label names the tool.
 #
 # Output: one markdown table, rows grouped by volume and by work, each with its median,
-# range, note and ratio to the best peer of the same work on the same volume (the
+# range, processor time, note and ratio to the best peer of the same work on the same
+# volume by the wall clock (the
 # fastest of find, fd, fls, updatedb for a build; of grep and plocate for a query);
 # then, for the largest volume, the goals and whether this run meets them.
 BEGIN { FS = "\t" }
 
+# The median of the numbers in `text`, or "" when it has none; they are left sorted in
+# v[1..nv].
+function median(text) {
+    nv = split(text, v, " ")
+    sortvalues(nv)
+    if (nv == 0) return ""
+    return nv % 2 ? v[(nv + 1) / 2] : (v[nv / 2] + v[nv / 2 + 1]) / 2
+}
 function sortvalues(n,    i, j, t) {
     for (i = 2; i <= n; i++)
         for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
@@ -31,13 +41,10 @@ function mark(ok) { return ok ? "met" : "**missed**" }
 {
     n++
     size[n] = $1; section[n] = $2; label[n] = $3; note[n] = $4
-    count = split($5, v, " ")
-    sortvalues(count)
-    has[n] = count > 0
-    if (count > 0) {
-        lo[n] = v[1]; hi[n] = v[count]
-        med[n] = count % 2 ? v[(count + 1) / 2] : (v[count / 2] + v[count / 2 + 1]) / 2
-    }
+    cpu[n] = median($6)
+    med[n] = median($5)
+    has[n] = med[n] != ""
+    if (has[n]) { lo[n] = v[1]; hi[n] = v[nv] }
     peer[n] = 0
     tool[n] = label[n]
     if (section[n] == "enum" || section[n] == "build") {
@@ -69,23 +76,24 @@ function mark(ok) { return ok ? "met" : "**missed**" }
 function row(i,    key, figure, range, r) {
     key = size[i] SUBSEP work[i]
     if (!has[i]) {
-        printf "| %s | %s | %s | not measured | | | |\n", size[i], work[i], tool[i]
+        printf "| %s | %s | %s | not measured | | | | |\n", size[i], work[i], tool[i]
         return
     }
     if (section[i] == "memory") {
         figure = sprintf("%.1f MB", med[i] / 1e6)
         if (label[i] !~ /before/ && items[size[i]] > 0) figure = figure sprintf(" = %.1f B/entry", med[i] / items[size[i]])
-        printf "| %s | %s | %s | %s | | | |\n", size[i], work[i], tool[i], figure
+        printf "| %s | %s | %s | %s | | | | |\n", size[i], work[i], tool[i], figure
         return
     }
     range = seconds(lo[i]) " – " seconds(hi[i])
     r = (section[i] != "phase" && section[i] != "row" && (key in best)) ? med[i] / best[key] : ""
-    printf "| %s | %s | %s | %s | %s | %s | %s |\n", size[i], work[i], tool[i], seconds(med[i]), range, note[i], ratio(r)
+    printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", size[i], work[i], tool[i], seconds(med[i]), range,
+        cpu[i] == "" ? "" : seconds(cpu[i]), note[i], ratio(r)
 }
 
 END {
-    print "| Entries | Work | Tool | Median | Range | Count | Ratio to best peer |"
-    print "|---:|---|---|---:|---|---:|---|"
+    print "| Entries | Work | Tool | Median | Range | Processor | Count | Ratio to best peer |"
+    print "|---:|---|---|---:|---|---:|---:|---|"
     for (s = 1; s <= nsizes; s++)
         for (r = 1; r <= 5; r++)
             for (w = 1; w <= nworks[sizes[s]]; w++) {

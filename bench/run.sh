@@ -90,30 +90,31 @@ make_volume() { # SIZE -> the volume's folder in the cache
 # ---- timing ----
 results=$work/results.tsv
 : >"$results"
-now() { echo "$EPOCHREALTIME"; }
-elapsed() { awk -v s="$1" -v e="$2" 'BEGIN { printf "%.6f", e - s }'; }
+TIMEFORMAT='%3U %3S'
 
-# measure SIZE SECTION LABEL RUNS COMMAND...: times COMMAND RUNS times; the note is
-# the last line of its last output (a count), or the number of lines for listings.
+# measure SIZE SECTION LABEL RUNS COMMAND...: times COMMAND RUNS times, wall clock and
+# processor time (its own and its children's); the note is its output when that is one
+# line (a count), else the number of lines (entries listed).
 measure() {
   local size=$1 section=$2 label=$3 n=$4; shift 4
-  local times="" start end out=$work/out
+  local wall="" cpu="" start end out=$work/out
   for ((i = 0; i < n; i++)); do
-    start=$(now)
-    if ! "$@" >"$out" 2>"$work/err"; then
+    start=$EPOCHREALTIME
+    if ! { time "$@" >"$out" 2>"$work/err"; } 2>"$work/time"; then
       # grep and plocate exit 1 when they count 0: a measurement all the same.
       if [ "$(tail -n1 "$out")" != 0 ]; then
         say "failed: $* ($(head -c 200 "$work/err"))"; return 0
       fi
     fi
-    end=$(now)
-    times+="${times:+ }$(elapsed "$start" "$end")"
+    end=$EPOCHREALTIME
+    wall+="${wall:+ }$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f", e - s }')"
+    cpu+="${cpu:+ }$(awk '{ printf "%.3f", $1 + $2 }' "$work/time")"
   done
   local note
   note=$(if [ "$(wc -l <"$out")" -le 1 ]; then tr -d '\n' <"$out"; else wc -l <"$out" | tr -d ' '; fi)
-  printf '%s\t%s\t%s\t%s\t%s\n' "$size" "$section" "$label" "$note" "$times" >>"$results"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$size" "$section" "$label" "$note" "$wall" "$cpu" >>"$results"
 }
-note_row() { printf '%s\t%s\t%s\t%s\t\n' "$1" "$2" "$3" "$4" >>"$results"; }
+note_row() { printf '%s\t%s\t%s\t%s\t\t\n' "$1" "$2" "$3" "$4" >>"$results"; }
 
 keywords=() # label<TAB>text, the keywords orva-bench queries
 while IFS= read -r line; do keywords+=("$line"); done < <("$bin/orva-bench" keywords)
@@ -182,6 +183,7 @@ machine() {
     echo "- Volume of $size entries: $(cat "$dir/stats"), image $(du -h --apparent-size "$dir/volume.img" | cut -f1)"
   done
 }
+cp "$results" "$cache/last-results.tsv" # the raw figures, for awk -f bench/report.awk
 table=$work/table.md
 awk -f "$root/bench/report.awk" "$results" >"$table"
 cat "$table"
