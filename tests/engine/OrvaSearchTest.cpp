@@ -10,7 +10,10 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using orva::enginetest::EngineTest;
 namespace mk = orva::mkimage;
@@ -181,4 +184,12 @@ TEST_F(OrvaSearchTest, ExitStatusesAndMessages)
         EXPECT_EQ(run.status, c.status);
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
     }
+
+    const int holder = ::open("Perf.log", O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const ToolRun locked = Search("--volume sample.img README");
+    ::close(holder);
+    EXPECT_EQ(locked.status, 2);
+    EXPECT_NE(locked.err.find("cannot write the timing log: Perf.log"), std::string::npos) << locked.err;
 }
