@@ -5,7 +5,8 @@
 //                              converts each name to UTF-8, storing nothing
 //   orva-bench engine X RUNS   per run a fresh COrvaService: AddVolume, CreateDatabase
 //                              (the first run's service also gives the resident memory);
-//                              then on the last service the benchmark keywords and rows
+//                              then on the last service the benchmark keywords, each
+//                              checked against StrStrIW over every name, and rows
 //   orva-bench keywords        the benchmark keywords: LABEL<tab>TEXT a line
 //
 // Output, one measurement a line, tab-separated: SECTION, LABEL, NOTE (a count or
@@ -147,9 +148,9 @@ std::string Utf8(std::u16string_view text)
 
 // ---- the enumeration floor ----
 
-// Every record of the volume, each name converted as the engine converts it; returns
-// the number of records, or -1 when the volume cannot be enumerated.
-long long EnumerateOnce(char letter, std::vector<BYTE>& buffer, std::size_t& nameBytes)
+// Calls `visit` with every record of the volume's enumeration; returns the number of
+// records, or -1 when the volume cannot be opened.
+template <typename Visit> long long ForEachRecord(char letter, std::vector<BYTE>& buffer, Visit visit)
 {
     const std::u16string device = std::u16string(u"\\\\.\\") + static_cast<char16_t>(letter) + u':';
     HANDLE volume = CreateFileW(device.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -163,19 +164,15 @@ long long EnumerateOnce(char letter, std::vector<BYTE>& buffer, std::size_t& nam
                             ? journal.NextUsn
                             : std::numeric_limits<USN>::max();
     long long records = 0;
-    char name[1024];
     MFT_ENUM_DATA_V0 request{0, 0, highUsn};
     while (DeviceIoControl(volume, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer.data(),
                            kEnumBufferSize, &returned, nullptr) &&
            returned >= sizeof(ULONGLONG))
     {
-        for (DWORD offset = sizeof(ULONGLONG); offset < returned;)
+        for (DWORD offset = sizeof(ULONGLONG); offset < returned; ++records)
         {
             const auto* record = reinterpret_cast<const USN_RECORD_V2*>(buffer.data() + offset);
-            nameBytes += static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, 0, record->FileName,
-                                                                      record->FileNameLength / sizeof(WCHAR),
-                                                                      name, sizeof name, nullptr, nullptr));
-            ++records;
+            visit(*record);
             offset += record->RecordLength;
         }
         std::memcpy(&request.StartFileReferenceNumber, buffer.data(), sizeof(ULONGLONG));
@@ -189,11 +186,19 @@ bool MeasureEnumeration(char letter, int runs)
     std::vector<BYTE> buffer(kEnumBufferSize);
     Timings times;
     long long records = 0;
+    std::size_t nameBytes = 0;
+    char name[1024];
     for (int run = 0; run < runs; ++run)
     {
-        std::size_t nameBytes = 0;
         const Stopwatch watch;
-        records = EnumerateOnce(letter, buffer, nameBytes);
+        // Each name converted as the engine converts it, and dropped.
+        records = ForEachRecord(letter, buffer,
+                                [&](const USN_RECORD_V2& record)
+                                {
+                                    nameBytes += static_cast<std::size_t>(WideCharToMultiByte(
+                                        CP_ACP, 0, record.FileName, record.FileNameLength / sizeof(WCHAR),
+                                        name, sizeof name, nullptr, nullptr));
+                                });
         watch.Stop(times);
         if (records < 0)
         {
@@ -252,7 +257,20 @@ std::vector<std::pair<std::string, std::vector<double>>> ReadPerfLog()
     return phases;
 }
 
-void MeasureQueries(COrvaService& service, int runs)
+// The name of every record of the volume, terminated, for the reference matching.
+std::vector<std::u16string> VolumeNames(char letter)
+{
+    std::vector<BYTE> buffer(kEnumBufferSize);
+    std::vector<std::u16string> names;
+    ForEachRecord(letter, buffer,
+                  [&](const USN_RECORD_V2& record)
+                  { names.emplace_back(record.FileName, record.FileNameLength / sizeof(WCHAR)); });
+    return names;
+}
+
+// Times each benchmark keyword, and checks its count against the straightforward
+// algorithm (StrStrIW over every name of the volume): "check" says "same" or both counts.
+void MeasureQueries(COrvaService& service, int runs, const std::vector<std::u16string>& names)
 {
     for (const orva::bench::BenchKeyword& keyword : orva::bench::BenchKeywords())
     {
@@ -265,8 +283,17 @@ void MeasureQueries(COrvaService& service, int runs)
             matches = service.Query(text.c_str(), 0);
             watch.Stop(times);
         }
-        Emit("query", std::string(keyword.label) + ": \"" + keyword.text + "\"", std::to_string(matches),
-             times);
+        const std::string label = std::string(keyword.label) + ": \"" + keyword.text + "\"";
+        Emit("query", label, std::to_string(matches), times);
+        const auto reference =
+            std::count_if(names.begin(), names.end(),
+                          [&](const std::u16string& name)
+                          { return text.empty() || StrStrIW(name.c_str(), text.c_str()) != nullptr; });
+        Emit("check", label,
+             static_cast<DWORD>(reference) == matches
+                 ? "same"
+                 : std::to_string(matches) + " found, " + std::to_string(reference) + " by StrStrIW",
+             std::vector<double>{});
     }
 }
 
@@ -325,8 +352,8 @@ bool MeasureEngine(char letter, int runs)
             Emit("memory", "resident growth, build", items, {static_cast<double>(built - registered)});
             Emit("memory", "resident growth, build + all-entries query", items,
                  {static_cast<double>(all - registered)});
-            Emit("memory", "engine storage after the build", items, {static_cast<double>(storage)});
-            Emit("memory", "engine storage after the all-entries query", items,
+            Emit("memory", "name pool, index tables and result lists after the build", items, {static_cast<double>(storage)});
+            Emit("memory", "name pool, index tables and result lists after the all-entries query", items,
                  {static_cast<double>(OrvaServiceTestAccess::StorageBytes(*service))});
         }
     }
@@ -341,7 +368,7 @@ bool MeasureEngine(char letter, int runs)
     }
     // Queries run on a thread of their own in the desktop program, not bound to one CPU.
     SetThreadAffinityMask(GetCurrentThread(), ~DWORD_PTR{0});
-    MeasureQueries(*service, runs);
+    MeasureQueries(*service, runs, VolumeNames(letter));
     MeasureRows(*service, service->Query(u"", 0));
     return true;
 }

@@ -1,7 +1,8 @@
 # Turns run.sh's measurements into the results table and the goal check.
 #
 # Input, one measurement a line, tab-separated: ENTRIES, SECTION (enum, build, phase,
-# query, row, memory), LABEL, NOTE (a count, or empty), VALUES (seconds or bytes,
+# query, row, memory; check: a query's count against the straightforward algorithm's,
+# NOTE "same" or both counts), LABEL, NOTE (a count, or empty), VALUES (seconds or bytes,
 # space-separated; empty for a measurement that could not be taken), PROCESSOR (the
 # processor time of each run in seconds, all threads and children; may be empty). A query label is
 # 'KEYWORD|TOOL' for a peer and 'KEYWORD' for Orva; a build label names the tool.
@@ -37,6 +38,12 @@ function ratio(r) {
     return sprintf("%.2f", r)
 }
 function mark(ok) { return ok ? "met" : "**missed**" }
+
+$2 == "check" {
+    checks[$1]++
+    if ($4 != "same") { wrong[$1]++; wrongs[$1] = wrongs[$1] (wrongs[$1] ? "; " : "") $3 ": " $4 }
+    next
+}
 
 {
     n++
@@ -130,6 +137,8 @@ END {
         printf "- Every query at most 10 ms: slowest %s (%s), %s.\n", seconds(slowest), substr(slowname, 7), mark(slowest <= 0.01)
         printf "- Every query no slower than grep -F -i -c: %s.\n", beaten ? "**missed** for " beaten " of " nq " (" lost ")" : "met"
     }
+    if (checks[big] > 0)
+        printf "- Every query's count equals StrStrIW's over every name: %s.\n", wrong[big] ? "**missed** (" wrongs[big] ")" : "met"
     if (memory != "" && items[big] > 0)
         printf "- At most 50 bytes resident per entry (after the build and an all-entries query): %.1f, %s.\n", memory / items[big], mark(memory / items[big] <= 50)
 }
