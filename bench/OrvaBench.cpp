@@ -352,7 +352,8 @@ bool MeasureEngine(char letter, int runs)
             Emit("memory", "resident growth, build", items, {static_cast<double>(built - registered)});
             Emit("memory", "resident growth, build + all-entries query", items,
                  {static_cast<double>(all - registered)});
-            Emit("memory", "name pool, index tables and result lists after the build", items, {static_cast<double>(storage)});
+            Emit("memory", "name pool, index tables and result lists after the build", items,
+                 {static_cast<double>(storage)});
             Emit("memory", "name pool, index tables and result lists after the all-entries query", items,
                  {static_cast<double>(OrvaServiceTestAccess::StorageBytes(*service))});
         }
