@@ -8,7 +8,8 @@
 //
 // The image: ORVA_BENCH_IMAGE when set, else one of ORVA_BENCH_ENTRIES (default 100,000)
 // entries built in a scratch folder under /tmp on first use. The drive map, journal
-// store and Perf.log live in that scratch folder, never in the user's own.
+// store and Perf.log live in that scratch folder, never in the user's own, and the
+// folder is removed when the program ends.
 #include "ImageBuilder.h"
 #include "NameGenerator.h"
 #include "orva/OrvaService.h"
@@ -57,6 +58,14 @@ public:
     }
     char Letter() const { return m_letter; }
 
+    // The scratch folder goes with the process: a built image is large.
+    ~BenchVolume()
+    {
+        std::error_code ignored;
+        fs::current_path(fs::temp_directory_path(), ignored);
+        fs::remove_all(m_scratch, ignored);
+    }
+
     std::unique_ptr<COrvaService> Register() const
     {
         auto service = std::make_unique<COrvaService>();
@@ -68,7 +77,8 @@ public:
 private:
     BenchVolume()
     {
-        const fs::path scratch = fs::temp_directory_path() / ("orva-micro-" + std::to_string(::getpid()));
+        m_scratch = fs::temp_directory_path() / ("orva-micro-" + std::to_string(::getpid()));
+        const fs::path& scratch = m_scratch;
         fs::create_directories(scratch);
         fs::current_path(scratch);
         ::setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
@@ -106,6 +116,7 @@ private:
         return options.output;
     }
 
+    fs::path m_scratch;
     char m_letter = 0;
     std::u16string m_volumeName;
     DWORD m_serial = 0;
