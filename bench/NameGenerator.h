@@ -2,8 +2,9 @@
 // volumes hold.
 //
 // For `count` entries it makes count * 8 / 100 folders and the rest files, each with a
-// name of at most 24 characters: about half plain ASCII words, a quarter with accented
-// Latin letters, a quarter Chinese, files with an extension. Folders nest at most six
+// name of at most 24 characters (about 19 UTF-8 bytes on average): close to 60% plain
+// ASCII words, 20% with accented Latin (a few Greek and Cyrillic) letters, 20% Chinese,
+// files with an extension. Folders nest at most six
 // levels below the root; files land in any folder or (a few) in the root. Names are
 // unique within their folder ignoring case, as NTFS wants them. The same count always
 // gives the same tree, byte for byte, on every machine: the generator draws from its
