@@ -79,6 +79,7 @@ make_volume() { # SIZE -> the volume's folder in the cache
   local dir=$cache/$1-$generator
   if [ ! -s "$dir/volume.img" ]; then
     say "making the $1-entry volume in $dir"
+    rm -rf "$cache/$1"-* # volumes of an earlier generator
     mkdir -p "$dir"
     heavy "$bin/orva-bench-names" "$1" "$dir/entries.list" "$dir/names.txt" >"$dir/stats"
     heavy "$bin/orva-mkimage" --from-list "$dir/entries.list" --label "Bench$1" "$dir/volume.img.part" >/dev/null
