@@ -61,6 +61,12 @@ ORVA_BUILD_DIR=$build ORVA_BUILD_TYPE=Release heavy "$root/scripts/build.sh" \
   -DORVA_BUILD_DESKTOP=OFF -DORVA_BUILD_TESTS=OFF >/dev/null
 bin=$build/bin
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+code=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "an unknown commit")
+if [ -n "$(git -C "$root" status --porcelain -- engine platform 2>/dev/null)" ]; then
+  code+=" with uncommitted changes in engine/ or platform/"
+fi
+
 # ---- volumes ----
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/orva-bench
 generator=$(cat "$root/bench/NameGenerator.cpp" "$root/bench/NameGenerator.h" | sha1sum | cut -c1-12)
@@ -177,7 +183,7 @@ machine() {
   echo "- Machine: $(nproc) processors, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1)," \
     "$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) memory, Linux $(uname -r)"
   echo "- Run: $(date -u '+%Y-%m-%d %H:%M UTC'), $runs runs each (the slowest peers $slow_runs)," \
-    "load average before the run $(cut -d' ' -f1-3 /proc/loadavg)"
+    "load average before the run $load_before; code at $code"
   local size dir
   for size in "${sizes[@]}"; do
     dir=$cache/$size-$generator
