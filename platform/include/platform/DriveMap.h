@@ -28,10 +28,13 @@ struct VolumeDescription
 // Every volume of the machine, in enumeration order (FindFirstVolumeW's order).
 std::vector<VolumeDescription> ListVolumes();
 
-// Attaches `imagePath` (partition 0 = the whole image as one volume, 1.. = that entry of
-// its MBR or GPT table) under `letter`. FALSE with a Windows error code: ERROR_FILE_NOT_FOUND
-// (no such file), ERROR_UNRECOGNIZED_VOLUME (no file system found), ERROR_ALREADY_EXISTS
-// (letter taken), ERROR_INVALID_PARAMETER (bad letter or partition number).
+// Attaches `imagePath` under `letter`: partition 0 = the whole image as one volume, or for
+// a disk image every partition that holds a file system, the first under `letter`;
+// 1.. = that entry of its MBR or GPT table. FALSE with a Windows error code:
+// ERROR_FILE_NOT_FOUND (no such file), ERROR_ACCESS_DENIED (not readable),
+// ERROR_UNRECOGNIZED_VOLUME (no file system found, or not a file), ERROR_ALREADY_EXISTS
+// (letter taken, or the same image and partition attached already),
+// ERROR_INVALID_PARAMETER (bad letter or partition number).
 BOOL AttachImage(char letter, const std::string& imagePath, unsigned partition);
 // FALSE with ERROR_INVALID_DRIVE when nothing is attached under `letter`.
 BOOL DetachImage(char letter);

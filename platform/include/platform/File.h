@@ -62,8 +62,15 @@ enum GET_FILEEX_INFO_LEVELS
     GetFileExMaxInfoLevel
 };
 
+// "\\.\X:" or a volume name without its trailing backslash: the volume device, read-only
+// (CREATE_NEW, CREATE_ALWAYS and TRUNCATE_EXISTING fail with ERROR_ACCESS_DENIED, as does
+// a device the user may not read). "X:\" or a volume name: the root directory, only with
+// FILE_FLAG_BACKUP_SEMANTICS. An entry of a volume that is not mounted opens for reading
+// its information. Other paths are Linux files (directories need
+// FILE_FLAG_BACKUP_SEMANTICS); an existing file with CREATE_NEW gives ERROR_FILE_EXISTS.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, SECURITY_ATTRIBUTES* securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+// FALSE with ERROR_INVALID_HANDLE for a handle that is not open (or is a volume search).
 BOOL CloseHandle(HANDLE object);
 // For an NTFS volume's root directory nFileIndexHigh/Low hold its file reference number
 // (record 5 with its sequence number in the top 16 bits).
