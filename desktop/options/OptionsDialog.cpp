@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -74,12 +76,24 @@ bool COptionsDialog::Create(unsigned /*templateId*/, QWidget* parent)
 {
     setParent(parent);
     setFont(SongDialogFont());
-    CreateControls();
+    // The controls reach further down than the page area of a window at its initial
+    // size; the page scrolls rather than cut off the fields and buttons.
+    auto* scroller = new QScrollArea(this);
+    scroller->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget;
+    CreateControls(content);
+    const QSize margin = DialogUnitsToPixels(QSize(kVolumesLabel.x(), kVolumesLabel.y()), DialogBaseUnits(font()));
+    const QRect used = content->childrenRect();
+    content->resize(used.x() + used.width() + margin.width(), used.y() + used.height() + margin.height());
+    scroller->setWidget(content);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroller);
     OnInitDialog();
     return true;
 }
 
-void COptionsDialog::CreateControls()
+void COptionsDialog::CreateControls(QWidget* content)
 {
     const QSize base = DialogBaseUnits(font());
     const auto place = [&](QWidget* control, const QRect& dialogUnits, const char* name)
@@ -89,30 +103,30 @@ void COptionsDialog::CreateControls()
     };
     const auto label = [&](const QString& text, const QRect& dialogUnits, Qt::Alignment alignment)
     {
-        auto* control = new QLabel(text, this);
+        auto* control = new QLabel(text, content);
         control->setAlignment(alignment | Qt::AlignVCenter);
         control->setGeometry(DialogUnitsToPixels(dialogUnits, base));
     };
 
     // The group box first, so that the fields inside it lie above it.
-    place(new QGroupBox(QStringLiteral("高级设置(供有一定技术经验的专业用户使用)"), this), kAdvancedGroup,
+    place(new QGroupBox(QStringLiteral("高级设置(供有一定技术经验的专业用户使用)"), content), kAdvancedGroup,
           "advancedGroup");
     label(QStringLiteral("选择需要加入快速搜索功能的磁盘(卷): "), kVolumesLabel, Qt::AlignLeft);
-    m_volumeList = new QListWidget(this);
+    m_volumeList = new QListWidget(content);
     m_volumeList->setSortingEnabled(true);
     place(m_volumeList, kVolumeList, "volumeList");
-    place(new QCheckBox(QStringLiteral("加入快速搜索"), this), kQuickSearchCheck, "quickSearchCheck");
-    place(new QCheckBox(QStringLiteral("实时更新监控"), this), kMonitorChangesCheck, "monitorChangesCheck");
-    place(new QCheckBox(QStringLiteral("更多设置"), this), kMoreSettingsCheck, "moreSettingsCheck");
+    place(new QCheckBox(QStringLiteral("加入快速搜索"), content), kQuickSearchCheck, "quickSearchCheck");
+    place(new QCheckBox(QStringLiteral("实时更新监控"), content), kMonitorChangesCheck, "monitorChangesCheck");
+    place(new QCheckBox(QStringLiteral("更多设置"), content), kMoreSettingsCheck, "moreSettingsCheck");
     label(QStringLiteral("USN 日志文件大小: "), kUsnMaximumSizeLabel, Qt::AlignRight);
     label(QStringLiteral("USN 日志文件增量: "), kUsnAllocationDeltaLabel, Qt::AlignRight);
-    place(new QLineEdit(this), kUsnMaximumSizeEdit, "usnMaximumSizeEdit");
-    place(new QLineEdit(this), kUsnAllocationDeltaEdit, "usnAllocationDeltaEdit");
+    place(new QLineEdit(content), kUsnMaximumSizeEdit, "usnMaximumSizeEdit");
+    place(new QLineEdit(content), kUsnAllocationDeltaEdit, "usnAllocationDeltaEdit");
     label(QStringLiteral("Hash 查找表初始元素数: "), kInitHashLabel, Qt::AlignRight);
-    place(new QLineEdit(this), kInitHashEdit, "initHashEdit");
-    auto* apply = new QPushButton(QStringLiteral("应用(&A)"), this);
+    place(new QLineEdit(content), kInitHashEdit, "initHashEdit");
+    auto* apply = new QPushButton(QStringLiteral("应用(&A)"), content);
     place(apply, kApplyButton, "applyButton");
-    auto* cancel = new QPushButton(QStringLiteral("取消(&C)"), this);
+    auto* cancel = new QPushButton(QStringLiteral("取消(&C)"), content);
     place(cancel, kCancelButton, "cancelButton");
     label(QStringLiteral("KB"), kUsnMaximumSizeUnit, Qt::AlignLeft);
     label(QStringLiteral("KB"), kUsnAllocationDeltaUnit, Qt::AlignLeft);

@@ -39,7 +39,7 @@ public:
 
 private:
     void OnInitDialog();
-    void CreateControls();
+    void CreateControls(QWidget* content);
     void OnCtlColor();
     void OnShowWindow(bool show);
     void FillVolumeList();

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 
 #include <memory>
@@ -161,6 +162,17 @@ private slots:
             QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(i).szPathName), m_list->item(i)->text());
         const int fat = Items(m_list).indexOf(QStringLiteral("D:\\"));
         QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(fat).szFileSystemName), QStringLiteral("FAT32"));
+    }
+
+    // The template reaches below the page area of a window at its initial size: the page
+    // scrolls, so the fields and buttons stay reachable.
+    void lowerControlsReachableAtTheInitialSize()
+    {
+        SelectTab(1);
+        auto* apply = m_page->findChild<QPushButton*>(QStringLiteral("applyButton"));
+        QVERIFY(apply->visibleRegion().isEmpty());
+        m_page->findChild<QScrollArea*>()->ensureWidgetVisible(apply);
+        QVERIFY(!apply->visibleRegion().isEmpty());
     }
 
     void cancelReturnsToTheSearchPage()
