@@ -123,10 +123,12 @@ bool WalkTree(const std::filesystem::path& folder, const std::string& prefix,
         }
         ImageEntry entry;
         entry.path = prefix + name;
-        if (std::string problem = CheckEntryPath(entry.path); !problem.empty())
+        // A Linux tree may hold names Windows cannot (a colon, a backslash): leave those
+        // out, with what is below them, rather than refuse the whole tree.
+        if (!CheckEntryPath(entry.path).empty())
         {
-            *error = full.string() + ": " + problem;
-            return false;
+            ++*skipped;
+            continue;
         }
         entry.directory = S_ISDIR(status.st_mode);
         entry.size = entry.directory ? 0 : static_cast<std::uint64_t>(status.st_size);

@@ -33,7 +33,8 @@ bool ReadEntryList(std::istream& input, std::vector<ImageEntry>* entries, std::s
 
 // Appends the folders and regular files below `root` (not `root` itself), parents
 // before children, names in byte order; sizes and mtimes from the files, contents not
-// copied. Symbolic links and special files are counted in `skipped`, not followed.
+// copied. Symbolic links, special files and entries whose names NTFS cannot hold (see
+// CheckEntryPath; a folder with all below it) are counted in `skipped`, not copied.
 bool ReadEntryTree(const std::string& root, std::vector<ImageEntry>* entries, std::uint64_t* skipped,
                    std::string* error);
 

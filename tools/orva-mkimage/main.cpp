@@ -204,7 +204,7 @@ bool ReadEntries(const Arguments& arguments, std::vector<ImageEntry>* entries, s
         if (!ReadEntryTree(arguments.fromDir, entries, &skipped, error))
             return false;
         if (skipped > 0)
-            std::fprintf(stderr, "orva-mkimage: %llu links and special files left out\n",
+            std::fprintf(stderr, "orva-mkimage: %llu links, special files and names Windows cannot hold left out\n",
                          static_cast<unsigned long long>(skipped));
         return true;
     }
