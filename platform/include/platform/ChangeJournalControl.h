@@ -9,8 +9,20 @@
 // FSCTL_QUERY_USN_JOURNAL: the on-disk $UsnJrnl, else a journal the platform keeps for
 // the volume, else FALSE with ERROR_JOURNAL_NOT_ACTIVE.
 // FSCTL_CREATE_USN_JOURNAL / FSCTL_DELETE_USN_JOURNAL: never write to the volume; they
-// record (or forget) a journal for it in journals.ini of the state folder.
+// record (or forget) a journal for it in journals.ini of the state folder. Creating where
+// a journal exists keeps its identifier (a recorded one takes the sizes asked for, the
+// on-disk one stays as it is); deleting the on-disk journal fails with
+// ERROR_ACCESS_DENIED, an identifier that is not the journal's with
+// ERROR_INVALID_PARAMETER, and no journal with ERROR_JOURNAL_NOT_ACTIVE.
 // Other file systems: FALSE with ERROR_INVALID_FUNCTION.
+//
+// Every request runs to completion before the call returns (an OVERLAPPED is ignored),
+// so `bytesReturned` is required: without it the call fails with ERROR_INVALID_PARAMETER.
+// Sizes are checked first: an output below 56 bytes for a query gives
+// ERROR_INSUFFICIENT_BUFFER, an input below its record's size (or DeleteFlags that are
+// 0 or unknown) ERROR_INVALID_PARAMETER, an enumeration output below 8 bytes
+// ERROR_INSUFFICIENT_BUFFER. A handle that is not open gives ERROR_INVALID_HANDLE; one
+// that is not a volume device, or an unknown code, ERROR_INVALID_FUNCTION.
 #pragma once
 
 #include "platform/WinTypes.h"
