@@ -318,6 +318,21 @@ TEST_F(ScriptedDevice, BadRequestsAreRefusedBeforeTheScript)
     EXPECT_TRUE(log.enumRequests.empty());
     EXPECT_TRUE(log.creates.empty() && log.deletes.empty());
 
+    // A synchronous request needs its byte count.
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, buffer, 64, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    DELETE_USN_JOURNAL_DATA unknownFlag{1, 0x4};
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_DELETE_USN_JOURNAL, &unknownFlag, sizeof unknownFlag, nullptr,
+                                 0, &bytes, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(log.queries, 0);
+    EXPECT_TRUE(log.deletes.empty());
+
+    HANDLE root =
+        CreateFileW(u"S:\\", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_FALSE(DeviceIoControl(root, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, buffer, 64, &bytes, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    CloseHandle(root);
     EXPECT_FALSE(DeviceIoControl(reinterpret_cast<HANDLE>(0x12345), FSCTL_QUERY_USN_JOURNAL, nullptr, 0,
                                  buffer, 64, &bytes, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
