@@ -129,6 +129,28 @@ UINT DriveTypeOf(const std::string& name, const fs::path& sysDirectory)
     return DRIVE_FIXED;
 }
 
+// The device's file system, probed when the device can be opened (`readable`), else
+// from what the system recorded about it.
+std::optional<FileSystemProbe> FindFileSystem(const std::string& devicePath, const std::string& deviceNumber,
+                                              bool* readable)
+{
+    int fd = ::open(devicePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    *readable = fd >= 0;
+    if (fd >= 0)
+    {
+        std::optional<FileSystemProbe> probe = ProbeFileSystem(fd, 0, 0);
+        ::close(fd);
+        return probe;
+    }
+    if (errno != EACCES && errno != EPERM)
+        return std::nullopt;
+    if (std::optional<FileSystemProbe> probe = FromUdev(deviceNumber))
+        return probe;
+    if (std::optional<FileSystemProbe> probe = FromBlkidCache(devicePath))
+        return probe;
+    return FromMount(deviceNumber);
+}
+
 std::optional<VolumeEntry> ProbeBlockDevice(const std::string& name)
 {
     std::error_code error;
@@ -142,25 +164,10 @@ std::optional<VolumeEntry> ProbeBlockDevice(const std::string& name)
     const std::string deviceNumber = ReadLine(sysDirectory / "dev");
 
     VolumeEntry entry;
-    std::optional<FileSystemProbe> probe;
-    int fd = ::open(devicePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0)
-    {
-        probe = ProbeFileSystem(fd, 0, 0);
-        ::close(fd);
-        entry.description.readable = true;
-    }
-    else if (errno == EACCES || errno == EPERM)
-    {
-        probe = FromUdev(deviceNumber);
-        if (!probe)
-            probe = FromBlkidCache(devicePath);
-        if (!probe)
-            probe = FromMount(deviceNumber);
-    }
+    std::optional<FileSystemProbe> probe =
+        FindFileSystem(devicePath, deviceNumber, &entry.description.readable);
     if (!probe)
         return std::nullopt;
-
     VolumeDescription& description = entry.description;
     description.volumeName = MakeVolumeName(probe->partitionGuid, probe->uuid, "block:" + name);
     description.driveType = DriveTypeOf(name, sysDirectory);

@@ -136,6 +136,62 @@ void AssignLetters(std::vector<VolumeEntry>& volumes, DriveMapTable& map, const 
     }
 }
 
+// A readable regular file: its absolute path in `resolved`.
+DWORD CheckImageFile(const std::string& imagePath, std::string* resolved)
+{
+    char absolute[PATH_MAX];
+    struct stat status
+    {
+    };
+    if (::realpath(imagePath.c_str(), absolute) == nullptr || ::stat(absolute, &status) != 0)
+        return ERROR_FILE_NOT_FOUND;
+    if (!S_ISREG(status.st_mode))
+        return ERROR_UNRECOGNIZED_VOLUME;
+    if (::access(absolute, R_OK) != 0)
+        return ERROR_ACCESS_DENIED;
+    *resolved = absolute;
+    return ERROR_SUCCESS;
+}
+
+// The letter is free and the image's partition is not attached under another one: two
+// letters for one volume would give two volumes of the same name.
+DWORD CheckDriveMapFree(const DriveMapTable& map, int index, const std::string& image, unsigned partition)
+{
+    bool taken = !map[index].Empty();
+    for (const DriveMapEntry& entry : map)
+        taken = taken || (entry.image == image && entry.partition == partition);
+    return taken ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+}
+
+bool HasPartition(const std::string& image, unsigned partition)
+{
+    int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool listed = false;
+    for (const PartitionProbe& entry : ProbePartitions(fd))
+        listed = listed || static_cast<unsigned>(entry.number) == partition;
+    ::close(fd);
+    return listed;
+}
+
+// Why `imagePath` cannot be attached under drive `index`; or ERROR_SUCCESS, with its
+// absolute path in `resolved` and its volumes in `volumes`.
+DWORD CheckAttach(int index, const std::string& imagePath, unsigned partition, const std::u16string& driveMap,
+                  std::string* resolved, std::vector<VolumeEntry>* volumes)
+{
+    if (index < 0)
+        return ERROR_INVALID_PARAMETER;
+    if (DWORD error = CheckImageFile(imagePath, resolved))
+        return error;
+    if (DWORD error = CheckDriveMapFree(ReadDriveMap(driveMap), index, *resolved, partition))
+        return error;
+    if (partition != 0 && !HasPartition(*resolved, partition))
+        return ERROR_INVALID_PARAMETER;
+    *volumes = ProbeImage(*resolved, partition);
+    return volumes->empty() ? ERROR_UNRECOGNIZED_VOLUME : ERROR_SUCCESS;
+}
+
 std::optional<DrivePath> ResolveDrive(char letter, std::string_view rest)
 {
     std::optional<VolumeEntry> volume = FindVolumeByLetter(letter);
@@ -195,57 +251,12 @@ std::vector<VolumeDescription> ListVolumes()
 BOOL AttachImage(char letter, const std::string& imagePath, unsigned partition)
 {
     const int index = LetterIndex(letter);
-    if (index < 0)
-    {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    char resolved[PATH_MAX];
-    struct stat status
-    {
-    };
-    if (::realpath(imagePath.c_str(), resolved) == nullptr || ::stat(resolved, &status) != 0)
-    {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (!S_ISREG(status.st_mode))
-    {
-        SetLastError(ERROR_UNRECOGNIZED_VOLUME);
-        return FALSE;
-    }
-    if (::access(resolved, R_OK) != 0)
-    {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
     const std::u16string file = DriveMapFile();
-    const DriveMapTable map = ReadDriveMap(file);
-    bool taken = !map[index].Empty();
-    for (const DriveMapEntry& entry : map)
-        taken = taken || (entry.image == resolved && entry.partition == partition);
-    if (taken)
+    std::string resolved;
+    std::vector<VolumeEntry> volumes;
+    if (DWORD error = CheckAttach(index, imagePath, partition, file, &resolved, &volumes))
     {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
-    if (partition != 0)
-    {
-        int fd = ::open(resolved, O_RDONLY | O_CLOEXEC);
-        bool listed = false;
-        for (const PartitionProbe& entry : ProbePartitions(fd))
-            listed = listed || static_cast<unsigned>(entry.number) == partition;
-        ::close(fd);
-        if (!listed)
-        {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-    }
-    const std::vector<VolumeEntry> volumes = ProbeImage(resolved, partition);
-    if (volumes.empty())
-    {
-        SetLastError(ERROR_UNRECOGNIZED_VOLUME);
+        SetLastError(error);
         return FALSE;
     }
     const std::u16string section = SectionOf(index);
