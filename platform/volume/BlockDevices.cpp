@@ -104,9 +104,7 @@ std::optional<FileSystemProbe> FromBlkidCache(const std::string& devicePath)
 std::optional<FileSystemProbe> FromMount(const std::string& deviceNumber)
 {
     std::optional<MountedFileSystem> mount = FindMount(deviceNumber);
-    struct statvfs status
-    {
-    };
+    struct statvfs status = {};
     if (!mount || ::statvfs(mount->mountPoint.c_str(), &status) != 0)
         return std::nullopt;
     FileSystemProbe probe;

@@ -140,9 +140,7 @@ void AssignLetters(std::vector<VolumeEntry>& volumes, DriveMapTable& map, const 
 DWORD CheckImageFile(const std::string& imagePath, std::string* resolved)
 {
     char absolute[PATH_MAX];
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::realpath(imagePath.c_str(), absolute) == nullptr || ::stat(absolute, &status) != 0)
         return ERROR_FILE_NOT_FOUND;
     if (!S_ISREG(status.st_mode))

@@ -50,9 +50,7 @@ public:
     BOOL GetAttributes(const VolumeEntry& volume, const std::string& insidePath,
                        WIN32_FILE_ATTRIBUTE_DATA* data)
     {
-        struct stat status
-        {
-        };
+        struct stat status = {};
         if (::stat(volume.description.source.c_str(), &status) != 0)
             return Fail(ErrorFromErrno(errno));
         Key key{volume.description.source, volume.offset, status.st_ino, status.st_size,
@@ -194,22 +192,26 @@ HANDLE OpenDevice(const std::optional<VolumeEntry>& volume, DWORD creationDispos
 // The root directory of a volume: for NTFS its file reference number comes from the
 // volume itself (record 5 with its sequence number); a mounted volume the NTFS reader
 // cannot open, or another file system, gives the mount point's inode.
+HANDLE OpenScriptedRoot(const VolumeEntry& volume)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    {
+        std::lock_guard guard(volume.scripted->lock);
+        const testing::ScriptedVolume& script = volume.scripted->script;
+        if (!script.rootOpens)
+            return FailHandle(ERROR_ACCESS_DENIED);
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        information = InformationFrom(data, script.serialNumber, script.rootFrn, /*links=*/1);
+    }
+    // The handle counts itself in the script's log, under the same lock: made after it.
+    return InsertHandle(std::make_shared<VolumeEntryHandle>(volume, information));
+}
+
 HANDLE OpenRoot(const VolumeEntry& volume)
 {
     if (volume.scripted)
-    {
-        BY_HANDLE_FILE_INFORMATION information{};
-        {
-            std::lock_guard guard(volume.scripted->lock);
-            const testing::ScriptedVolume& script = volume.scripted->script;
-            if (!script.rootOpens)
-                return FailHandle(ERROR_ACCESS_DENIED);
-            WIN32_FILE_ATTRIBUTE_DATA data{};
-            data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-            information = InformationFrom(data, script.serialNumber, script.rootFrn, /*links=*/1);
-        }
-        return InsertHandle(std::make_shared<VolumeEntryHandle>(volume, information));
-    }
+        return OpenScriptedRoot(volume);
     DWORD error = ERROR_NOT_READY;
     if (IsNtfs(volume))
     {
@@ -222,9 +224,7 @@ HANDLE OpenRoot(const VolumeEntry& volume)
         if (reader)
             error = GetLastError();
     }
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (!volume.description.mountPoints.empty() &&
         ::stat(volume.description.mountPoints.front().c_str(), &status) == 0)
     {
@@ -260,9 +260,7 @@ HANDLE OpenLinuxPath(const std::string& path, DWORD desiredAccess, DWORD creatio
 {
     if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING)
         return FailHandle(ERROR_INVALID_PARAMETER);
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
     {
         // Directories open only for their information, and only as Windows allows it.
@@ -351,9 +349,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
     }
     if (auto* open = dynamic_cast<OpenFile*>(object.get()))
     {
-        struct stat status
-        {
-        };
+        struct stat status = {};
         if (::fstat(open->fd, &status) != 0)
             return Fail(ErrorFromErrno(errno));
         WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -382,9 +378,7 @@ BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS infoLevel, LP
             return Fail(ERROR_PATH_NOT_FOUND);
         return VolumeEntryAttributes(*volume, path->insidePath, data);
     }
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::stat(path->linuxPath.c_str(), &status) != 0)
         return Fail(ErrorFromErrno(errno));
     FillFromStat(status, data);

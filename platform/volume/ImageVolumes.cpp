@@ -40,9 +40,7 @@ std::vector<VolumeEntry> ProbeImage(const std::string& imagePath, unsigned parti
     int fd = ::open(imagePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return volumes;
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
     {
         const auto imageSize = static_cast<std::uint64_t>(status.st_size);

@@ -32,9 +32,7 @@ DriveMapStamp StampOfDriveMap()
 {
     DriveMapStamp stamp;
     stamp.file = ConfigFolder() + "/drives.ini";
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::stat(stamp.file.c_str(), &status) == 0)
     {
         stamp.modified = status.st_mtim.tv_sec * 1000000000ll + status.st_mtim.tv_nsec;

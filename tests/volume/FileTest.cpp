@@ -30,9 +30,7 @@ TEST_F(FileTest, AttributesOfALinuxPathComeFromStat)
 {
     const auto file = m_folders.Root() / "data.bin";
     std::ofstream(file) << std::string(5000, 'x');
-    struct stat status
-    {
-    };
+    struct stat status = {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
 
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -137,9 +135,7 @@ TEST_F(FileTest, DriveLetterOfAMountedVolumeLeadsIntoTheMount)
     BY_HANDLE_FILE_INFORMATION information{};
     ASSERT_TRUE(GetFileInformationByHandle(root, &information));
     CloseHandle(root);
-    struct stat status
-    {
-    };
+    struct stat status = {};
     ASSERT_EQ(::stat("/", &status), 0);
     EXPECT_EQ((ULONGLONG{information.nFileIndexHigh} << 32) | information.nFileIndexLow, status.st_ino);
     EXPECT_TRUE(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -62,9 +62,7 @@ struct ImageArgument
 // IMAGE[:PARTITION]; a file whose own name ends in ":digits" is taken whole.
 std::optional<ImageArgument> ParseImage(const std::string& word)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     const size_t colon = word.rfind(':');
     if (colon == std::string::npos || ::stat(word.c_str(), &status) == 0)
         return ImageArgument{word, 0};
