@@ -353,6 +353,34 @@ TEST_F(ImageVolumeTest, PartitionOfAGptImageIsNamedByItsPartitionGuid)
     EXPECT_EQ(data.nFileSizeLow, 1234u);
 }
 
+TEST_F(ImageVolumeTest, OtherFileSystemsAreListedButRefuseTheControlCodes)
+{
+    const auto image = m_folders.Root() / "linux.img";
+    std::string output;
+    if (RunCommand("mke2fs -q -F -t ext4 -U 0a1b2c3d-0000-4000-8000-000000000001 " + image.string() + " 8M",
+                   &output) != 0)
+        GTEST_SKIP() << "mke2fs is not available: " << output;
+    ASSERT_TRUE(AttachImage('X', image.string(), 0));
+    std::optional<VolumeDescription> volume = VolumeWithLetter('X');
+    ASSERT_TRUE(volume);
+    EXPECT_EQ(volume->fileSystem, u"ext4");
+    EXPECT_EQ(volume->serialNumber, 0x0a1b2c3du);
+
+    HANDLE device = OpenDevice('X');
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    USN_JOURNAL_DATA_V0 journal{};
+    DWORD bytes = 0;
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &journal, sizeof journal,
+                                 &bytes, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    MFT_ENUM_DATA_V0 request{0, 0, 1000};
+    alignas(8) BYTE buffer[256];
+    EXPECT_FALSE(DeviceIoControl(device, FSCTL_ENUM_USN_DATA, &request, sizeof request, buffer, sizeof buffer,
+                                 &bytes, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    CloseHandle(device);
+}
+
 // A user who may not read the image still sees it listed, from what the drive map
 // recorded, but cannot open its device: the volume is refused, not half-used.
 TEST_F(ImageVolumeTest, UnreadableImageIsListedButItsDeviceRefused)
