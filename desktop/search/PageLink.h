@@ -10,10 +10,14 @@ class CSearchDialog;
 
 struct CPageLink
 {
-    std::mutex lock;
-    // Null from the moment the page starts being destroyed. Guarded by lock.
+    // Null from the moment the page starts being destroyed. Guarded by PageLinkLock().
     CSearchDialog* page = nullptr;
 };
+
+// One lock for every link. It lives at a fixed address, so the UI side can take it before
+// it reads anything a worker handed over: the handover is then ordered by a lock that race
+// detectors see, not only by Qt's event queue.
+std::mutex& PageLinkLock();
 
 // Runs `work` with the page on the UI thread and returns when it has run: true. When the
 // page is gone, or goes before `work` could run, `work` never runs and the call returns

@@ -49,7 +49,7 @@ CSearchDialog::CSearchDialog(QWidget* owner)
 CSearchDialog::~CSearchDialog()
 {
     {
-        std::lock_guard lock(m_link->lock);
+        std::lock_guard lock(PageLinkLock());
         m_link->page = nullptr;
     }
     OnServiceWindowClosed();
@@ -101,21 +101,16 @@ void CSearchDialog::OnInitDialog()
     OnSize(width(), height());
 }
 
-bool CSearchDialog::event(QEvent* event)
+void CSearchDialog::paintEvent(QPaintEvent* /*event*/)
 {
     // The loading runs inside the first paint, so the window shows with its volumes
     // registered; the flag is cleared first so that a paint nested in the loading
     // cannot start it twice.
-    if (event->type() == QEvent::Paint && m_bFirstPaint)
+    if (m_bFirstPaint)
     {
         m_bFirstPaint = false;
         LoadVolumesAndBuild();
     }
-    return QWidget::event(event);
-}
-
-void CSearchDialog::paintEvent(QPaintEvent* /*event*/)
-{
     // The window colour rather than the dialog colour; the controls keep their own.
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Base));

@@ -56,7 +56,6 @@ public:
     void LoadVolumesAndBuild();
 
 protected:
-    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -69,7 +68,7 @@ private:
     void OpenEntry(const QString& fullPath);
     void SetStatusText(const QString& text);
     QString ReadKeyword() const;
-    void FinishQuery(const QString& queriedKeyword, DWORD count);
+    void FinishQuery(const std::u16string& queriedKeyword, DWORD count);
     bool FillRowCache(int item);
 
     static void BuildThreadProc(std::shared_ptr<CPageLink> link, std::unique_ptr<CServiceWork> work);

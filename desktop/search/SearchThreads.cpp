@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <string>
 #include <system_error>
 
 namespace
@@ -25,9 +27,9 @@ QString CountText(DWORD count)
     return QStringLiteral("共有符合的项目 %1 个").arg(count);
 }
 
-QString BuildFailedText(const CFileException& failure)
+QString BuildFailedText(const std::string& reason)
 {
-    return QStringLiteral("索引未能建立（%1），搜索不到任何项目").arg(QString::fromUtf8(failure.what()));
+    return QStringLiteral("索引未能建立（%1），搜索不到任何项目").arg(QString::fromStdString(reason));
 }
 
 // Starts `procedure` on a thread of its own and detaches it. The empty id when the thread
@@ -53,6 +55,12 @@ std::thread::id StartWorker(Procedure procedure, const std::shared_ptr<CPageLink
 }
 } // namespace
 
+std::mutex& PageLinkLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 bool RunOnPage(const std::shared_ptr<CPageLink>& link, std::function<void(CSearchDialog&)> work)
 {
     struct CHandOver
@@ -73,19 +81,17 @@ bool RunOnPage(const std::shared_ptr<CPageLink>& link, std::function<void(CSearc
                                              handOver->finished.notify_one();
                                          });
     {
-        std::lock_guard lock(link->lock);
+        std::lock_guard lock(PageLinkLock());
         if (link->page == nullptr)
             return false;
-        // The call takes the link's lock again before it looks at the page: besides
-        // being the rule for reading it, that orders everything this thread wrote before
-        // posting ahead of the call, in a way race detectors can see through Qt's queue.
+        // The call takes the lock again before it reads anything it carries.
         QMetaObject::invokeMethod(
             link->page,
             [link, work = std::move(work), handOver, release]() mutable
             {
                 CSearchDialog* page = nullptr;
                 {
-                    std::lock_guard pageLock(link->lock);
+                    std::lock_guard pageLock(PageLinkLock());
                     page = link->page;
                 }
                 if (page != nullptr)
@@ -143,28 +149,33 @@ void CSearchDialog::LoadVolumesAndBuild()
 void CSearchDialog::BuildThreadProc(std::shared_ptr<CPageLink> link, std::unique_ptr<CServiceWork> /*work*/)
 {
     RunOnPage(link, [](CSearchDialog& page) { page.SetStatusText(kBuildStartedText); });
-    QString failure;
+    // Only plain C++ data crosses to the UI thread; the texts are made there.
+    std::optional<std::string> fileFailure;
+    bool outOfMemory = false;
     try
     {
         GetServiceInstance()->CreateDatabase();
     }
     catch (const CFileException& exception)
     {
-        failure = BuildFailedText(exception);
+        fileFailure = exception.what();
     }
     catch (const CMemoryException&)
     {
-        failure = kBuildOutOfMemoryText;
+        outOfMemory = true;
     }
     catch (const std::bad_alloc&)
     {
-        failure = kBuildOutOfMemoryText;
+        outOfMemory = true;
     }
     // After a failure the index stays not ready and every query answers 0; the failure
     // stays in the status bar until the user types.
-    if (!failure.isEmpty())
+    if (fileFailure || outOfMemory)
     {
-        RunOnPage(link, [&failure](CSearchDialog& page) { page.SetStatusText(failure); });
+        RunOnPage(link,
+                  [&fileFailure](CSearchDialog& page) {
+                      page.SetStatusText(fileFailure ? BuildFailedText(*fileFailure) : kBuildOutOfMemoryText);
+                  });
         return;
     }
     RunOnPage(link,
@@ -184,14 +195,14 @@ void CSearchDialog::OnKeywordChange()
 
 void CSearchDialog::QueryThreadProc(std::shared_ptr<CPageLink> link, std::unique_ptr<CServiceWork> /*work*/)
 {
-    QString keyword;
-    if (!RunOnPage(link, [&keyword](CSearchDialog& page) { keyword = page.ReadKeyword(); }))
+    std::u16string keyword;
+    if (!RunOnPage(link, [&keyword](CSearchDialog& page) { keyword = page.ReadKeyword().toStdU16String(); }))
         return;
-    const DWORD count = QueryService(keyword.toStdU16String());
+    const DWORD count = QueryService(keyword);
     RunOnPage(link, [&keyword, count](CSearchDialog& page) { page.FinishQuery(keyword, count); });
 }
 
-void CSearchDialog::FinishQuery(const QString& queriedKeyword, DWORD count)
+void CSearchDialog::FinishQuery(const std::u16string& queriedKeyword, DWORD count)
 {
     // The rows of the new count are new rows: the cache goes before the view asks.
     m_nCachedItem = -1;
@@ -200,6 +211,6 @@ void CSearchDialog::FinishQuery(const QString& queriedKeyword, DWORD count)
     // The marker is cleared before the text is read again: a change from here on starts
     // a thread of its own, a change before here is caught by the comparison.
     m_hQueryThread = {};
-    if (KeywordsDiffer(ReadKeyword(), queriedKeyword))
+    if (KeywordsDiffer(ReadKeyword(), QString::fromStdU16String(queriedKeyword)))
         OnKeywordChange();
 }
