@@ -397,6 +397,8 @@ private slots:
     void brokenTimingLog();
     void negativeVolumeCount();
     void closingWhileWorkersRun();
+    void exitDuringBuild();
+    void exitDuringBuildChild();
     void typingStress();
 
 private:
@@ -793,6 +795,46 @@ void SearchPageTest::closingWhileWorkersRun()
         QCOMPARE(texts, QStringList{kBuildStarted});
     }
     QCOMPARE(ActiveServiceWork(), 0);
+}
+
+// The program ends while the build, which cannot be interrupted, is still inside the
+// engine: in a process of its own (this program, running exitDuringBuildChild), which
+// must end at once and with success rather than wait for the build.
+void SearchPageTest::exitDuringBuild()
+{
+    ScratchFolder scratch;
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ORVA_SEARCH_EXIT_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {u"exitDuringBuildChild"_qs});
+    QVERIFY(child.waitForStarted());
+    const bool finished = child.waitForFinished(20000);
+    const QByteArray output = child.readAll();
+    if (!finished)
+        child.kill();
+    QVERIFY2(finished, output.constData());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY2(output.contains("PASS   : SearchPageTest::exitDuringBuildChild()"), output.constData());
+}
+
+void SearchPageTest::exitDuringBuildChild()
+{
+    if (qEnvironmentVariableIsEmpty("ORVA_SEARCH_EXIT_CHILD"))
+        QSKIP("runs only as the child of exitDuringBuild");
+    // The build waits here for ever: only the end of the process ends it.
+    auto enumeration = std::make_shared<CGate>();
+    enumeration->Close();
+    AddScriptedVolume(MakeHeldVolume('S', 0x11111111, kSmallTree, enumeration));
+    ListInSettings('S', 0x11111111);
+    // Left undeleted: its destructor would wait for the build.
+    auto* test = new CPageUnderTest;
+    test->Start();
+    QTRY_COMPARE(enumeration->Waiting(), 1);
+    delete test->window;
+    QCOMPARE(ActiveServiceWork(), 1);
 }
 
 void SearchPageTest::typingStress()
