@@ -1,4 +1,5 @@
 #include "BoxRecorder.h"
+#include "DialogUnits.h"
 #include "OrvaDesktopDlg.h"
 #include "ScratchFolder.h"
 #include "Shockwaveflash_ads.h"
@@ -160,10 +161,14 @@ private slots:
         ScratchFolder folder;
         folder.SetVolumeCount("1");
         COrvaDesktopDlg window;
+        // The template's 562 x 383 dialog units in the dialog font's base units.
+        const QSize base = DialogBaseUnits(window.font());
+        QCOMPARE(window.size(), QSize((562 * base.width() + 2) / 4, (383 * base.height() + 4) / 8));
         window.OnInitDialog();
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         VerifyLayout(window, Expect(window));
+        QCOMPARE(window.TabCtrl()->y(), 97);
 
         window.resize(1100, 760);
         VerifyLayout(window, Expect(window));
