@@ -51,7 +51,7 @@ void ScanLaidOut(const BYTE* bytes, DWORD offset, DWORD begin, DWORD end, const 
     for (DWORD i = begin; i < end; ++i)
     {
         const WORD length = ReadU16(bytes + offset);
-        if (matcher.Matches(reinterpret_cast<const char*>(bytes + offset + 2), length))
+        if (matcher.MatchesPadded(reinterpret_cast<const char*>(bytes + offset + 2), length))
             hits.push_back(i);
         offset += 2 + length;
     }
@@ -111,11 +111,13 @@ void COrvaService::MakeNameScan(const RecordTable& table, DWORD parentOffset, Na
     ULONGLONG size = 0;
     for (DWORD i = 0; i < table.count; ++i)
         size += 2 + NodeView{table.pointer[i] + parentOffset}.NameLength();
-    if (table.count == 0 || size > UINT32_MAX)
+    if (table.count == 0 || size > UINT32_MAX - NameMatcher::kPadding)
         return;
-    auto* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size));
+    // The scan reads whole 16-byte chunks, so the last name is followed by padding.
+    auto* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size + NameMatcher::kPadding));
     if (bytes == nullptr)
         return;
+    std::memset(bytes + size, 0, NameMatcher::kPadding);
     DWORD offset = 0;
     for (DWORD i = 0; i < table.count; ++i)
     {

@@ -17,12 +17,16 @@ const std::vector<std::u16string> kStressNames{
     u"İstanbul", u"istanbul", u"ISTANBUL", u"ıı", u"ΣΊΣΥΦΟΣ", u"σίσυφος", u"Σίσυφος.ς",
     u"Café", u"CAFÉ.txt", u"cafe", u"文件名称", u"中文Abc.txt", u"ſtop", u"STOP", u"émigré",
     u"a b", u"a_b", u"😀smile", u"SMILE😀", u"x\u00A0y", u"ǅ-title", u"ǆ", u"Ǆ", u"µ", u"μ", u"Μ",
-    u"_under", u"KK", u"kk", u"\u212A\u212A"};
+    u"_under", u"KK", u"kk", u"\u212A\u212A",
+    // Longer than one 16-byte chunk, with matches across chunk borders.
+    u"long-ascii-name-that-crosses-several-chunks-Readme.TXT", u"文件文件文件文件文件文件-chunk-\u212Aelvin-end",
+    u"0123456789abcdeFGHIJ0123456789abcdeK", u"ſſſſſſſſſſſſſſſſſſstop-at-the-end"};
 
 const std::vector<std::u16string> kKeywords{
     u"k", u"K", u"\u212A", u"KELVIN", u"s", u"S", u"ß", u"SS", u"i", u"I", u"İ", u"ı", u"σ", u"ς", u"Σ",
     u"ΣΟΣ", u"é", u"É", u"cafe", u"文件", u"abc", u" ", u"\\", u"smile", u"😀", u"ſ", u"txt", u"zzz",
-    u"ǅ", u"ǆ", u"µ", u"μ", u"_", u"kk", u"\u212Ak", u"a b", u"x\u00A0"};
+    u"ǅ", u"ǆ", u"µ", u"μ", u"_", u"kk", u"\u212Ak", u"a b", u"x\u00A0",
+    u"chunks-readme", u"efghij", u"EK", u"chunk-k", u"sSTOP", u"-end", u"the-end"};
 
 // The straightforward algorithm: every name in UTF-16, StrStrIW.
 std::vector<std::u16string> ReferenceMatches(const std::vector<Row>& all, const std::u16string& keyword)
@@ -182,7 +186,7 @@ TEST_F(EngineTest, NotReadyIndexAnswersZeroAndKeepsThePreviousRows)
 {
     COrvaService service;
     BuildStressVolume(service);
-    ASSERT_EQ(service.Query(u"文件", 0), 2u);
+    ASSERT_EQ(service.Query(u"文件名称", 0), 2u);
     pt::ScriptedVolume gone = VolumeWith('Q', 0x51, {});
     gone.deviceOpens = false;
     pt::AddScriptedVolume(gone);
