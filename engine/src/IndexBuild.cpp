@@ -181,8 +181,9 @@ DWORD COrvaService::BuildIndexTable(CChangeJournal* journal)
         const DWORD valid = succeeded ? std::min(returned, kEnumBufferSize) : 0;
         total += ParseRecordFromUsn(buffer, valid, journal);
         // A failed request, the end of the table included, ends the enumeration; so does
-        // an answer too short to say where to continue, and storage the heap refused.
-        if (valid < sizeof nextFrn || m_storageRefused)
+        // an answer too short to say where to continue, storage the heap refused, and an
+        // answer that would not move the enumeration on (it would be asked for forever).
+        if (valid < sizeof nextFrn || m_storageRefused || ReadU64(buffer) <= nextFrn)
             break;
         nextFrn = ReadU64(buffer);
     }

@@ -260,6 +260,22 @@ TEST_F(EngineTest, HeaderOnlyAnswerAddsNothingAndTheWalkContinues)
     }
 }
 
+// A platform whose answers do not move on would be asked forever.
+TEST_F(EngineTest, AnswerThatDoesNotMoveOnEndsTheEnumeration)
+{
+    pt::ScriptedVolume volume = BareVolume('S', 0x100 + 'S');
+    volume.enumerate = [](const MFT_ENUM_DATA_V0&, DWORD) {
+        pt::EnumAnswer answer{pt::EnumHeader(0x10)};
+        pt::AppendUsnRecord(answer.bytes, 0x0F, kRootFrn, 0x20, u"same");
+        return answer;
+    };
+    pt::ScriptedVolume::Log& log = pt::AddScriptedVolume(volume);
+    COrvaService service;
+    Built(service, {'S'});
+    EXPECT_EQ(log.enumRequests.size(), 2u);
+    EXPECT_EQ(service.GetItemCount(), 2u);
+}
+
 // Names are stored whole: 255 Chinese characters are 765 UTF-8 bytes.
 TEST_F(EngineTest, LongestNtfsNamesAreStoredWhole)
 {
