@@ -33,6 +33,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
+#include <vector>
 
 using namespace orva::engine;
 
@@ -83,13 +85,62 @@ private:
     BYTE* m_buffer;
 };
 
-// Sorts table entries [begin, end) with a comparison in qsort_s form.
-void SortRange(BYTE** table, DWORD begin, DWORD end, int (*compare)(void*, const void*, const void*), void* context)
+// A sort key that orders like the comparison it stands for, so most comparisons need
+// not read the records, which lie scattered through the pool: the FRN for the FRN order,
+// the first 16 name bytes (A-Z as a-z, big-endian, zero-padded) for the name order.
+// Equal keys are decided by the comparison itself.
+struct SortKey
+{
+    ULONGLONG high;
+    ULONGLONG low;
+    BYTE* record;
+};
+using MakeKey = SortKey (*)(BYTE* record);
+
+SortKey FrnKey(BYTE* folder) { return {FolderFrn(folder), 0, folder}; }
+
+template <DWORD ParentOffset>
+SortKey NamePrefixKey(BYTE* record)
+{
+    const NodeView node{record + ParentOffset};
+    const auto* name = reinterpret_cast<const BYTE*>(node.Name());
+    ULONGLONG part[2] = {0, 0};
+    for (DWORD i = 0; i < 16; ++i)
+    {
+        const BYTE c = i < node.NameLength() ? name[i] : 0;
+        part[i / 8] = (part[i / 8] << 8) | ((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c);
+    }
+    return {part[0], part[1], record};
+}
+
+// Sorts table entries [begin, end) with a comparison in qsort_s form, by key first.
+void SortRange(BYTE** table, DWORD begin, DWORD end, MakeKey key,
+               int (*compare)(void*, const void*, const void*), void* context)
 {
     if (end - begin < 2)
         return;
-    std::sort(table + begin, table + end,
-              [&](BYTE* left, BYTE* right) { return compare(context, &left, &right) < 0; });
+    const auto byComparison = [&](BYTE* left, BYTE* right) { return compare(context, &left, &right) < 0; };
+    std::vector<SortKey> keyed;
+    try
+    {
+        keyed.reserve(end - begin);
+    }
+    catch (const std::bad_alloc&)
+    {
+        std::sort(table + begin, table + end, byComparison);
+        return;
+    }
+    for (DWORD i = begin; i < end; ++i)
+        keyed.push_back(key(table[i]));
+    std::sort(keyed.begin(), keyed.end(), [&](const SortKey& left, const SortKey& right) {
+        if (left.high != right.high)
+            return left.high < right.high;
+        if (left.low != right.low)
+            return left.low < right.low;
+        return byComparison(left.record, right.record);
+    });
+    for (DWORD i = begin; i < end; ++i)
+        table[i] = keyed[i - begin].record;
 }
 
 // The record's name in UTF-8; 0 bytes when it does not convert (a record's name has at
@@ -193,7 +244,8 @@ DWORD COrvaService::BuildIndexTable(CChangeJournal* journal)
     journal->SetFileIndexRange(fileBegin, m_fileIndex.count);
 
     start = Now();
-    SortRange(m_folderIndex.pointer, folderBegin, m_folderIndex.count, FrnCompareFunction, &m_duplicateFrnReported);
+    SortRange(m_folderIndex.pointer, folderBegin, m_folderIndex.count, FrnKey, FrnCompareFunction,
+              &m_duplicateFrnReported);
     LogPhase(u"文件夹索引表快速排序", start, Now(), frequency.QuadPart);
 
     start = Now();
@@ -201,11 +253,13 @@ DWORD COrvaService::BuildIndexTable(CChangeJournal* journal)
     LogPhase(u"转换FRN为缓冲区指针", start, Now(), frequency.QuadPart);
 
     start = Now();
-    SortRange(m_folderIndex.pointer, folderBegin, m_folderIndex.count, NameCompareFunction, kFolderContext);
+    SortRange(m_folderIndex.pointer, folderBegin, m_folderIndex.count, NamePrefixKey<kFolderParentOffset>,
+              NameCompareFunction, kFolderContext);
     LogPhase(u"文件夹名称排序", start, Now(), frequency.QuadPart);
 
     start = Now();
-    SortRange(m_fileIndex.pointer, fileBegin, m_fileIndex.count, NameCompareFunction, kFileContext);
+    SortRange(m_fileIndex.pointer, fileBegin, m_fileIndex.count, NamePrefixKey<kFileParentOffset>,
+              NameCompareFunction, kFileContext);
     LogPhase(u"文件名称排序", start, Now(), frequency.QuadPart);
     return total;
 }

@@ -2,6 +2,7 @@
 // algorithm, the result lists, and rows with their paths, sizes and times.
 #include "EngineTestSupport.h"
 
+#include "IndexRecords.h"
 #include "platform/TextConversion.h"
 
 using namespace orva::enginetest;
@@ -98,6 +99,23 @@ TEST_F(EngineTest, ScanWaysAgreeOnALargeIndex)
     ASSERT_EQ(service.CreateDatabase(), records.size());
     ASSERT_NE(Access::FileNames(service).bytes, nullptr);
     ASSERT_GT(Access::FileNames(service).count, 65536u);
+
+    // Both tables are in name order: bytes compared with A-Z as a-z, prefixes first.
+    const auto folded = [](std::string name) {
+        for (char& c : name)
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+        return std::vector<BYTE>(name.begin(), name.end());
+    };
+    for (const auto* table : {&Access::FolderIndex(service), &Access::FileIndex(service)})
+    {
+        const DWORD parentOffset = table == &Access::FolderIndex(service) ? 8 : 0;
+        for (DWORD i = 0; i + 1 < table->count; ++i)
+        {
+            const orva::engine::NodeView left{table->pointer[i] + parentOffset};
+            const orva::engine::NodeView right{table->pointer[i + 1] + parentOffset};
+            ASSERT_FALSE(folded({right.Name(), right.NameLength()}) < folded({left.Name(), left.NameLength()})) << i;
+        }
+    }
 
     const auto names = [&](DWORD count) {
         std::vector<std::u16string> found;
