@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTest>
 #include <QThread>
 
@@ -227,6 +228,28 @@ private slots:
         QCOMPARE(loads.size(), 4);
         // The banner server resolves nowhere: the built-in banner stays, the window is free.
         QVERIFY(!window.FlashAds()->HasMovie());
+    }
+
+    void minimisedWindowDrawsItsIconInTheMiddle()
+    {
+        ScratchFolder folder;
+        folder.SetVolumeCount("1");
+        COrvaDesktopDlg window;
+        window.OnInitDialog();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.setWindowState(Qt::WindowMinimized);
+        if (!window.isMinimized())
+            QSKIP("this platform does not minimise windows");
+        const int size = window.style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, &window);
+        const QImage icon = window.windowIcon().pixmap(size).toImage();
+        // The window's own painting; what covers it (its children) is the window system's affair.
+        QImage painted(window.size(), QImage::Format_ARGB32);
+        window.render(&painted, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        const QPoint origin((window.width() - size + 1) / 2, (window.height() - size + 1) / 2);
+        for (const QPoint inside : {QPoint(size / 2, size / 2), QPoint(size / 3, size / 2), QPoint(size / 2, size / 4)})
+            QCOMPARE(painted.pixelColor(origin + inside), icon.pixelColor(inside));
+        QVERIFY(painted.pixelColor(origin + QPoint(size / 2, size / 2)) != painted.pixelColor(2, 2));
     }
 
     void movieEventsAreAnsweredWithTheirTexts()
