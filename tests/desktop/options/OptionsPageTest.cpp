@@ -2,11 +2,15 @@
 #include "OptionsDialog.h"
 #include "OrvaDesktopDlg.h"
 #include "ScratchFolder.h"
+#include "ImageBuilder.h"
 #include "TabCtrl.h"
+
+#include "platform/DriveMap.h"
 
 #include "platform/testing/ScriptedVolume.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -146,6 +150,20 @@ private slots:
         QCOMPARE(initHash->text(), QStringLiteral("4096"));
         QVERIFY(settings.open(QIODevice::ReadOnly));
         QCOMPARE(settings.readAll(), settingsBefore);
+    }
+
+    void attachedImageIsListedByItsDrive()
+    {
+        orva::mkimage::ImageOptions options;
+        options.output = QDir::current().filePath(QStringLiteral("volume.img")).toStdString();
+        std::string error;
+        QVERIFY2(orva::mkimage::BuildImage(options, {}, &error), error.c_str());
+        QVERIFY(orva::platform::AttachImage('N', options.output, 0));
+        SelectTab(1);
+        QVERIFY(Items(m_list).contains(QStringLiteral("N:\\")));
+        const int index = Items(m_list).indexOf(QStringLiteral("N:\\"));
+        QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(index).szFileSystemName), QStringLiteral("NTFS"));
+        orva::platform::DetachImage('N');
     }
 
     // One box per listed volume with its mount path, each once, although the sorted list

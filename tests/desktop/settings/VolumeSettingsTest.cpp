@@ -1,5 +1,8 @@
 #include "VolumeSettings.h"
 
+#include "ImageBuilder.h"
+
+#include "platform/DriveMap.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/Volume.h"
@@ -309,5 +312,38 @@ TEST_F(DiscoveryTest, AppendsAfterAnExistingCountEvenForListedVolumes)
     const auto roots = Sections();
     EXPECT_EQ(CountOf(roots, u'1'), 2);
     EXPECT_EQ(std::vector(roots.begin(), roots.begin() + first), std::vector(roots.begin() + first, roots.end()));
+}
+
+// An NTFS image attached as a drive is a fixed NTFS volume like a disk partition.
+TEST_F(VolumeSettingsTest, DiscoveryListsAnAttachedNtfsImage)
+{
+    orva::mkimage::ImageOptions options;
+    options.output = (m_folder / "volume.img").string();
+    options.serialNumber = 0x1122334455667788ull;
+    std::string error;
+    ASSERT_TRUE(orva::mkimage::BuildImage(options, {}, &error)) << error;
+    ASSERT_TRUE(orva::platform::AttachImage('N', options.output, 0));
+    std::u16string volumeName;
+    for (const auto& volume : orva::platform::ListVolumes())
+    {
+        if (volume.letter == 'N')
+            volumeName = volume.volumeName;
+    }
+    ASSERT_FALSE(volumeName.empty());
+
+    DiscoverVolumes(Path());
+    bool found = false;
+    for (LONG i = 0; i < ReadVolumeCount(Path()); ++i)
+    {
+        CVolumeSettings settings;
+        ReadVolumeSettings(Path(), static_cast<DWORD>(i), settings);
+        if (std::u16string(settings.VolumeRootPath) != volumeName)
+            continue;
+        EXPECT_FALSE(found) << "listed twice";
+        found = true;
+        EXPECT_EQ(settings.SerialNumber, 0x55667788u);
+    }
+    EXPECT_TRUE(found);
+    orva::platform::DetachImage('N');
 }
 } // namespace
