@@ -28,10 +28,10 @@ constexpr unsigned kSearchPageTemplate = 107;
 constexpr unsigned kOptionsPageTemplate = 108;
 
 // Layout in pixels.
-constexpr int kMargin = 12;            // around the work area
-constexpr int kSmallestClient = 48;    // at or below this width or height nothing moves
+constexpr int kMargin = 12;         // around the work area
+constexpr int kSmallestClient = 48; // at or below this width or height nothing moves
 constexpr QSize kBannerSize(600, 75);
-constexpr int kTabCtrlOffset = 85;     // from the top of the work area
+constexpr int kTabCtrlOffset = 85; // from the top of the work area
 
 const QString kBannerMovie = QStringLiteral("http://ads.example.invalid/200906/16/178843_sy-dt.swf");
 } // namespace
@@ -49,8 +49,8 @@ COrvaDesktopDlg::COrvaDesktopDlg(QWidget* parent)
     m_tabCtrl->setGeometry(DialogUnitsToPixels(kTabCtrlPlace, base));
     m_flashAds->setGeometry(DialogUnitsToPixels(kBannerPlace, base));
     m_logo->setPixmap(ProgramLogo());
-    m_logo->setGeometry(QRect(DialogUnitsToPixels(QRect(kLogoPlace, QSize()), base).topLeft(),
-                              m_logo->pixmap().size()));
+    m_logo->setGeometry(
+        QRect(DialogUnitsToPixels(QRect(kLogoPlace, QSize()), base).topLeft(), m_logo->pixmap().size()));
     resize(DialogUnitsToPixels(kTemplateSize, base));
 
     connect(m_tabCtrl, &CTabCtrl::SelChange, this, &COrvaDesktopDlg::OnTcnSelchangeTab);
@@ -150,8 +150,9 @@ void COrvaDesktopDlg::LayoutControls()
 
     const int itemHeight = m_tabCtrl->GetItemRect(0).height();
     const QRect client = m_tabCtrl->rect();
-    const QRect pageArea(QPoint(client.left() + 2, client.top() + itemHeight + 4),
-                         QPoint(client.left() + client.width() - 4 - 1, client.top() + client.height() - 4 - 1));
+    const QRect pageArea(
+        QPoint(client.left() + 2, client.top() + itemHeight + 4),
+        QPoint(client.left() + client.width() - 4 - 1, client.top() + client.height() - 4 - 1));
     for (QWidget* page : m_pages)
     {
         if (page != nullptr)

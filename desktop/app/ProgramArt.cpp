@@ -47,7 +47,9 @@ QPixmap ProgramLogo()
     painter.drawRoundedRect(QRectF(0.5, 0.5, 207, 99), 8, 8);
     painter.drawPixmap(10, 14, RenderIcon(72));
     DrawLine(painter, QRect(92, 10, 112, 38), 30, true, QColor(0x0B, 0x3D, 0x91), QStringLiteral("奥瓦"));
-    DrawLine(painter, QRect(92, 48, 112, 24), 18, false, QColor(0x1F, 0x6E, 0xA9), QStringLiteral("文件搜索"));
-    DrawLine(painter, QRect(92, 72, 112, 18), 11, false, QColor(0x66, 0x77, 0x88), QStringLiteral("Orva · Alpha 0.1"));
+    DrawLine(painter, QRect(92, 48, 112, 24), 18, false, QColor(0x1F, 0x6E, 0xA9),
+             QStringLiteral("文件搜索"));
+    DrawLine(painter, QRect(92, 72, 112, 18), 11, false, QColor(0x66, 0x77, 0x88),
+             QStringLiteral("Orva · Alpha 0.1"));
     return logo;
 }

@@ -174,7 +174,7 @@ void CShockwaveflash_ads::PaintBuiltInBanner(QPainter& painter) const
 
     // A lightning bolt, the sign of the quick search.
     const qreal unit = height() / 75.0;
-    const QPointF bolt[] = {{34 * unit, 8 * unit}, {18 * unit, 42 * unit}, {31 * unit, 42 * unit},
+    const QPointF bolt[] = {{34 * unit, 8 * unit},  {18 * unit, 42 * unit}, {31 * unit, 42 * unit},
                             {24 * unit, 67 * unit}, {48 * unit, 30 * unit}, {35 * unit, 30 * unit},
                             {44 * unit, 8 * unit}};
     painter.setPen(Qt::NoPen);

@@ -25,7 +25,8 @@ QFont DialogFont(const QStringList& families)
 QSize DialogBaseUnits(const QFont& dialogFont)
 {
     const QFontMetrics metrics(dialogFont);
-    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     // The width of the 52 letters divided by 26, halved with rounding.
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
@@ -41,13 +42,14 @@ QRect DialogUnitsToPixels(const QRect& dialogUnits, const QSize& baseUnits)
 
 QSize DialogUnitsToPixels(const QSize& dialogUnits, const QSize& baseUnits)
 {
-    return {MulDiv(dialogUnits.width(), baseUnits.width(), 4), MulDiv(dialogUnits.height(), baseUnits.height(), 8)};
+    return {MulDiv(dialogUnits.width(), baseUnits.width(), 4),
+            MulDiv(dialogUnits.height(), baseUnits.height(), 8)};
 }
 
 QFont ShellDialogFont()
 {
-    return DialogFont({QStringLiteral("MS Shell Dlg"), QStringLiteral("Noto Sans"), QStringLiteral("Noto Sans CJK SC"),
-                       QStringLiteral("DejaVu Sans")});
+    return DialogFont({QStringLiteral("MS Shell Dlg"), QStringLiteral("Noto Sans"),
+                       QStringLiteral("Noto Sans CJK SC"), QStringLiteral("DejaVu Sans")});
 }
 
 QFont SongDialogFont()

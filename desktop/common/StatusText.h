@@ -16,7 +16,7 @@ inline void SendStatusText(QObject* mainWindow, const QString& text)
 {
     if (mainWindow == nullptr)
         return;
-    const auto connection =
-        QThread::currentThread() == mainWindow->thread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection;
+    const auto connection = QThread::currentThread() == mainWindow->thread() ? Qt::DirectConnection
+                                                                             : Qt::BlockingQueuedConnection;
     QMetaObject::invokeMethod(mainWindow, "OnSetStatusText", connection, Q_ARG(QString, text));
 }

@@ -15,8 +15,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QVBoxLayout>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <vector>
@@ -33,12 +33,12 @@ constexpr QRect kAdvancedGroup(7, 240, 239, 82);
 constexpr QRect kUsnMaximumSizeLabel(14, 258, 93, 8);
 constexpr QRect kUsnAllocationDeltaLabel(14, 278, 93, 8);
 constexpr QRect kInitHashLabel(14, 298, 93, 8);
-constexpr QRect kUsnMaximumSizeEdit(110, 255, 60, 14);    // 1015
+constexpr QRect kUsnMaximumSizeEdit(110, 255, 60, 14);     // 1015
 constexpr QRect kUsnAllocationDeltaEdit(110, 275, 60, 14); // 1011
 constexpr QRect kInitHashEdit(110, 295, 60, 14);           // 1012
 constexpr QRect kUsnMaximumSizeUnit(175, 258, 33, 8);
 constexpr QRect kUsnAllocationDeltaUnit(175, 278, 33, 8);
-constexpr QRect kApplyButton(7, 330, 50, 14);  // 1013
+constexpr QRect kApplyButton(7, 330, 50, 14);   // 1013
 constexpr QRect kCancelButton(67, 330, 50, 14); // 1014
 
 // Copies the first of the volume's mount paths into `first` (empty when it has none).
@@ -48,13 +48,15 @@ bool ReadFirstMountPath(LPCWSTR volumeName, WCHAR (&first)[MAX_PATH + 1])
 {
     std::vector<WCHAR> paths(MAX_PATH);
     DWORD length = 0;
-    while (!GetVolumePathNamesForVolumeNameW(volumeName, paths.data(), static_cast<DWORD>(paths.size()), &length))
+    while (!GetVolumePathNamesForVolumeNameW(volumeName, paths.data(), static_cast<DWORD>(paths.size()),
+                                             &length))
     {
         if (GetLastError() != ERROR_MORE_DATA || length <= paths.size())
             return false;
         paths.resize(length);
     }
-    const auto end = std::find(paths.begin(), paths.begin() + std::min<size_t>(paths.size(), MAX_PATH), u'\0');
+    const auto end =
+        std::find(paths.begin(), paths.begin() + std::min<size_t>(paths.size(), MAX_PATH), u'\0');
     std::fill(std::copy(paths.begin(), end, first), std::end(first), u'\0');
     return true;
 }
@@ -68,9 +70,7 @@ void CopyText(LPCWSTR text, WCHAR (&target)[MAX_PATH + 1])
 }
 } // namespace
 
-COptionsDialog::COptionsDialog(QWidget* owner) : QWidget(nullptr), m_owner(owner)
-{
-}
+COptionsDialog::COptionsDialog(QWidget* owner) : QWidget(nullptr), m_owner(owner) {}
 
 bool COptionsDialog::Create(unsigned /*templateId*/, QWidget* parent)
 {
@@ -82,7 +82,8 @@ bool COptionsDialog::Create(unsigned /*templateId*/, QWidget* parent)
     scroller->setFrameShape(QFrame::NoFrame);
     auto* content = new QWidget;
     CreateControls(content);
-    const QSize margin = DialogUnitsToPixels(QSize(kVolumesLabel.x(), kVolumesLabel.y()), DialogBaseUnits(font()));
+    const QSize margin =
+        DialogUnitsToPixels(QSize(kVolumesLabel.x(), kVolumesLabel.y()), DialogBaseUnits(font()));
     const QRect used = content->childrenRect();
     content->resize(used.x() + used.width() + margin.width(), used.y() + used.height() + margin.height());
     scroller->setWidget(content);
@@ -116,7 +117,8 @@ void COptionsDialog::CreateControls(QWidget* content)
     m_volumeList->setSortingEnabled(true);
     place(m_volumeList, kVolumeList, "volumeList");
     place(new QCheckBox(QStringLiteral("加入快速搜索"), content), kQuickSearchCheck, "quickSearchCheck");
-    place(new QCheckBox(QStringLiteral("实时更新监控"), content), kMonitorChangesCheck, "monitorChangesCheck");
+    place(new QCheckBox(QStringLiteral("实时更新监控"), content), kMonitorChangesCheck,
+          "monitorChangesCheck");
     place(new QCheckBox(QStringLiteral("更多设置"), content), kMoreSettingsCheck, "moreSettingsCheck");
     label(QStringLiteral("USN 日志文件大小: "), kUsnMaximumSizeLabel, Qt::AlignRight);
     label(QStringLiteral("USN 日志文件增量: "), kUsnAllocationDeltaLabel, Qt::AlignRight);
@@ -191,7 +193,8 @@ void COptionsDialog::FillVolumeList()
             DWORD fileSystemFlags = 0;
             // A volume that cannot be read ends the list: the ones before it stay.
             if (!GetVolumeInformationW(volumeName, label, MAX_PATH, &volume.dwSerialNumber,
-                                       &maximumComponentLength, &fileSystemFlags, volume.szFileSystemName, MAX_PATH))
+                                       &maximumComponentLength, &fileSystemFlags, volume.szFileSystemName,
+                                       MAX_PATH))
                 break;
             if (!ReadFirstMountPath(volumeName, volume.szPathName))
                 break;

@@ -26,12 +26,12 @@
 // One volume section in memory, handed field by field to COrvaService::AddVolume.
 struct CVolumeSettings
 {
-    DWORD SerialNumber = 0;                 // "SerialNumber", base 16
+    DWORD SerialNumber = 0;                  // "SerialNumber", base 16
     WCHAR VolumeRootPath[MAX_PATH + 1] = {}; // "VolumeRootPath"
-    LONGLONG UsnMaximumSize = 0;            // "UsnMaximumSize", signed decimal
-    LONGLONG UsnAllocationDelta = 0;        // "UsnAllocationDelta", signed decimal
-    DWORD InitHash = 0;                     // "InitHash", base 16
-    BOOL MonitorChanges = FALSE;            // "MonitorChanges", signed decimal
+    LONGLONG UsnMaximumSize = 0;             // "UsnMaximumSize", signed decimal
+    LONGLONG UsnAllocationDelta = 0;         // "UsnAllocationDelta", signed decimal
+    DWORD InitHash = 0;                      // "InitHash", base 16
+    BOOL MonitorChanges = FALSE;             // "MonitorChanges", signed decimal
 };
 
 // Writes the current directory followed by "\OrvaDesktop.ini" into `path` (MAX_PATH

@@ -40,7 +40,8 @@ ExpectedLayout Expect(const COrvaDesktopDlg& window)
     layout.logo = QRect(width - 12 - 208, 12, 208, 100);
     layout.tabCtrl = QRect(12, 97, width - 24, bottom - 12 - 97);
     const int itemHeight = window.TabCtrl()->GetItemRect(0).height();
-    layout.page = QRect(2, itemHeight + 4, layout.tabCtrl.width() - 6, layout.tabCtrl.height() - itemHeight - 8);
+    layout.page =
+        QRect(2, itemHeight + 4, layout.tabCtrl.width() - 6, layout.tabCtrl.height() - itemHeight - 8);
     return layout;
 }
 
@@ -247,7 +248,8 @@ private slots:
         QImage painted(window.size(), QImage::Format_ARGB32);
         window.render(&painted, QPoint(), QRegion(), QWidget::DrawWindowBackground);
         const QPoint origin((window.width() - size + 1) / 2, (window.height() - size + 1) / 2);
-        for (const QPoint inside : {QPoint(size / 2, size / 2), QPoint(size / 3, size / 2), QPoint(size / 2, size / 4)})
+        for (const QPoint inside :
+             {QPoint(size / 2, size / 2), QPoint(size / 3, size / 2), QPoint(size / 2, size / 4)})
             QCOMPARE(painted.pixelColor(origin + inside), icon.pixelColor(inside));
         QVERIFY(painted.pixelColor(origin + QPoint(size / 2, size / 2)) != painted.pixelColor(2, 2));
     }
@@ -261,7 +263,8 @@ private slots:
         BoxRecorder boxes;
         emit window.FlashAds()->FSCommand(QStringLiteral("openUrl"), QStringLiteral("http://x.invalid/"));
         emit window.FlashAds()->FlashCall(QStringLiteral("<invoke name=\"ping\"/>"));
-        QCOMPARE(boxes.Texts(), QStringList({QStringLiteral("openUrl"), QStringLiteral("<invoke name=\"ping\"/>")}));
+        QCOMPARE(boxes.Texts(),
+                 QStringList({QStringLiteral("openUrl"), QStringLiteral("<invoke name=\"ping\"/>")}));
         QCOMPARE(boxes.boxes[0].type, UINT(MB_OK));
         QCOMPARE(boxes.boxes[1].type, UINT(MB_OK));
     }

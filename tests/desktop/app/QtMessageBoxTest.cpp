@@ -20,7 +20,8 @@ struct Answerer
 
     void ArmFor(int attempts = 50)
     {
-        QTimer::singleShot(20, [this, attempts]
+        QTimer::singleShot(20,
+                           [this, attempts]
                            {
                                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
                                if (box == nullptr)

@@ -1,8 +1,8 @@
 #include "BoxRecorder.h"
+#include "ImageBuilder.h"
 #include "OptionsDialog.h"
 #include "OrvaDesktopDlg.h"
 #include "ScratchFolder.h"
-#include "ImageBuilder.h"
 #include "TabCtrl.h"
 
 #include "platform/DriveMap.h"
@@ -57,8 +57,8 @@ private slots:
     {
         m_folder = std::make_unique<ScratchFolder>();
         m_folder->SetVolumeCount("1");
-        for (const auto& volume : {Scripted('T', u"NTFS", 3), Scripted('D', u"FAT32", 3), Scripted('R', u"NTFS", 5),
-                                   Scripted('C', u"NTFS", 3)})
+        for (const auto& volume : {Scripted('T', u"NTFS", 3), Scripted('D', u"FAT32", 3),
+                                   Scripted('R', u"NTFS", 5), Scripted('C', u"NTFS", 3)})
             orva::platform::testing::AddScriptedVolume(volume);
         m_window = std::make_unique<COrvaDesktopDlg>();
         m_window->OnInitDialog();
@@ -77,8 +77,10 @@ private slots:
 
     void initialTextsAndCheckStates()
     {
-        const auto check = [&](const char* name) { return m_page->findChild<QCheckBox*>(QLatin1String(name)); };
-        const auto edit = [&](const char* name) { return m_page->findChild<QLineEdit*>(QLatin1String(name)); };
+        const auto check = [&](const char* name)
+        { return m_page->findChild<QCheckBox*>(QLatin1String(name)); };
+        const auto edit = [&](const char* name)
+        { return m_page->findChild<QLineEdit*>(QLatin1String(name)); };
         QCOMPARE(check("quickSearchCheck")->text(), QStringLiteral("加入快速搜索"));
         QCOMPARE(check("monitorChangesCheck")->text(), QStringLiteral("实时更新监控"));
         QCOMPARE(check("moreSettingsCheck")->text(), QStringLiteral("更多设置"));
@@ -88,15 +90,18 @@ private slots:
         QCOMPARE(edit("usnMaximumSizeEdit")->text(), QStringLiteral("8192"));
         QCOMPARE(edit("usnAllocationDeltaEdit")->text(), QStringLiteral("1024"));
         QCOMPARE(edit("initHashEdit")->text(), QStringLiteral("100000"));
-        QCOMPARE(m_page->findChild<QGroupBox*>()->title(), QStringLiteral("高级设置(供有一定技术经验的专业用户使用)"));
-        QCOMPARE(m_page->findChild<QPushButton*>(QStringLiteral("applyButton"))->text(), QStringLiteral("应用(&A)"));
-        QCOMPARE(m_page->findChild<QPushButton*>(QStringLiteral("cancelButton"))->text(), QStringLiteral("取消(&C)"));
+        QCOMPARE(m_page->findChild<QGroupBox*>()->title(),
+                 QStringLiteral("高级设置(供有一定技术经验的专业用户使用)"));
+        QCOMPARE(m_page->findChild<QPushButton*>(QStringLiteral("applyButton"))->text(),
+                 QStringLiteral("应用(&A)"));
+        QCOMPARE(m_page->findChild<QPushButton*>(QStringLiteral("cancelButton"))->text(),
+                 QStringLiteral("取消(&C)"));
 
         QStringList labels;
         for (const QLabel* label : m_page->findChildren<QLabel*>())
             labels.append(label->text());
-        for (const char* text : {"选择需要加入快速搜索功能的磁盘(卷): ", "USN 日志文件大小: ", "USN 日志文件增量: ",
-                                 "Hash 查找表初始元素数: "})
+        for (const char* text : {"选择需要加入快速搜索功能的磁盘(卷): ", "USN 日志文件大小: ",
+                                 "USN 日志文件增量: ", "Hash 查找表初始元素数: "})
             QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
         QCOMPARE(labels.count(QStringLiteral("KB")), 2);
 
@@ -162,7 +167,8 @@ private slots:
         SelectTab(1);
         QVERIFY(Items(m_list).contains(QStringLiteral("N:\\")));
         const int index = Items(m_list).indexOf(QStringLiteral("N:\\"));
-        QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(index).szFileSystemName), QStringLiteral("NTFS"));
+        QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(index).szFileSystemName),
+                 QStringLiteral("NTFS"));
         orva::platform::DetachImage('N');
     }
 
@@ -179,7 +185,8 @@ private slots:
         for (int i = 0; i < m_list->count(); ++i)
             QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(i).szPathName), m_list->item(i)->text());
         const int fat = Items(m_list).indexOf(QStringLiteral("D:\\"));
-        QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(fat).szFileSystemName), QStringLiteral("FAT32"));
+        QCOMPARE(QString::fromUtf16(m_page->VolumeMap().value(fat).szFileSystemName),
+                 QStringLiteral("FAT32"));
     }
 
     // The template reaches below the page area of a window at its initial size: the page

@@ -37,8 +37,12 @@ TEST(SettingsNumber, Int32SaturatesAtBothEnds)
 {
     using Limits = std::numeric_limits<LONG>;
     const Case<LONG> cases[] = {
-        {u"2147483647", Limits::max()},   {u"2147483648", Limits::max()}, {u"-2147483648", Limits::min()},
-        {u"-2147483649", Limits::min()},  {u"+12", 12},                   {u"- 1", 0},
+        {u"2147483647", Limits::max()},
+        {u"2147483648", Limits::max()},
+        {u"-2147483648", Limits::min()},
+        {u"-2147483649", Limits::min()},
+        {u"+12", 12},
+        {u"- 1", 0},
         {u"\n\r\v\f 5", 5},
     };
     for (const auto& c : cases)
@@ -48,9 +52,17 @@ TEST(SettingsNumber, Int32SaturatesAtBothEnds)
 TEST(SettingsNumber, UnsignedHexTakesPrefixSignAndSaturates)
 {
     const Case<DWORD> cases[] = {
-        {u"0x1F", 31},          {u"1F", 31},          {u"0X1f", 31},         {u"0xZZ", 0},
-        {u"0x", 0},             {u"-1", 0xFFFFFFFFu}, {u"-0x2", 0xFFFFFFFEu}, {u"FFFFFFFF", 0xFFFFFFFFu},
-        {u"100000000", 0xFFFFFFFFu}, {u"-100000000", 0xFFFFFFFFu}, {u"  +0x000186A0", 100000},
+        {u"0x1F", 31},
+        {u"1F", 31},
+        {u"0X1f", 31},
+        {u"0xZZ", 0},
+        {u"0x", 0},
+        {u"-1", 0xFFFFFFFFu},
+        {u"-0x2", 0xFFFFFFFEu},
+        {u"FFFFFFFF", 0xFFFFFFFFu},
+        {u"100000000", 0xFFFFFFFFu},
+        {u"-100000000", 0xFFFFFFFFu},
+        {u"  +0x000186A0", 100000},
         {u"12G4", 0x12},
     };
     for (const auto& c : cases)

@@ -5,8 +5,8 @@
 #include "platform/DriveMap.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
-#include "platform/Volume.h"
 #include "platform/testing/ScriptedVolume.h"
+#include "platform/Volume.h"
 
 #include <gtest/gtest.h>
 
@@ -77,8 +77,16 @@ TEST_F(VolumeSettingsTest, VolumeCountReadsAsSignedDecimal)
         std::u16string value;
         LONG expected;
     } cases[] = {
-        {u"0", 0},    {u"3", 3},   {u"3abc", 3},  {u"   7", 7},           {u"abc", 0},
-        {u"0x5", 0},  {u"-1", -1}, {u"", 0},      {u"99999999999", INT_MAX}, {u"-99999999999", INT_MIN},
+        {u"0", 0},
+        {u"3", 3},
+        {u"3abc", 3},
+        {u"   7", 7},
+        {u"abc", 0},
+        {u"0x5", 0},
+        {u"-1", -1},
+        {u"", 0},
+        {u"99999999999", INT_MAX},
+        {u"-99999999999", INT_MIN},
     };
     for (const auto& c : cases)
     {
@@ -97,7 +105,11 @@ TEST_F(VolumeSettingsTest, SerialNumberReadsAsUnsignedHex)
         std::u16string value;
         DWORD expected;
     } cases[] = {
-        {u"0x1F", 31}, {u"1F", 31}, {u"0xZZ", 0}, {u"-1", 0xFFFFFFFFu}, {u"0x1A2B3C4D", 0x1A2B3C4Du},
+        {u"0x1F", 31},
+        {u"1F", 31},
+        {u"0xZZ", 0},
+        {u"-1", 0xFFFFFFFFu},
+        {u"0x1A2B3C4D", 0x1A2B3C4Du},
         {u"123456789", 0xFFFFFFFFu},
     };
     for (const auto& c : cases)
@@ -137,7 +149,8 @@ TEST_F(VolumeSettingsTest, AppendedSectionsReadBackAndLayOutAsDocumented)
 
     CVolumeSettings settings;
     ReadVolumeSettings(Path(), 0, settings);
-    EXPECT_EQ(std::u16string(settings.VolumeRootPath), u"\\\\?\\Volume{11111111-2222-3333-4444-555555555555}\\");
+    EXPECT_EQ(std::u16string(settings.VolumeRootPath),
+              u"\\\\?\\Volume{11111111-2222-3333-4444-555555555555}\\");
     EXPECT_EQ(settings.SerialNumber, 0x1A2B3C4Du);
     EXPECT_EQ(settings.UsnMaximumSize, 8388608);
     EXPECT_EQ(settings.UsnAllocationDelta, 1048576);
@@ -145,7 +158,8 @@ TEST_F(VolumeSettingsTest, AppendedSectionsReadBackAndLayOutAsDocumented)
     EXPECT_EQ(settings.MonitorChanges, 1);
 
     ReadVolumeSettings(Path(), 1, settings);
-    EXPECT_EQ(std::u16string(settings.VolumeRootPath), u"\\\\?\\Volume{aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee}\\");
+    EXPECT_EQ(std::u16string(settings.VolumeRootPath),
+              u"\\\\?\\Volume{aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee}\\");
     EXPECT_EQ(settings.SerialNumber, 0x00C0FFEEu);
 }
 
@@ -276,8 +290,11 @@ protected:
 
     static long CountOf(const std::vector<std::u16string>& roots, char16_t guidTail)
     {
-        return std::count_if(roots.begin(), roots.end(), [&](const std::u16string& root)
-                             { return root.starts_with(u"\\\\?\\Volume{5c1a7ed0") && root[root.size() - 3] == guidTail; });
+        return std::count_if(roots.begin(), roots.end(),
+                             [&](const std::u16string& root) {
+                                 return root.starts_with(u"\\\\?\\Volume{5c1a7ed0") &&
+                                        root[root.size() - 3] == guidTail;
+                             });
     }
 };
 
@@ -311,7 +328,8 @@ TEST_F(DiscoveryTest, AppendsAfterAnExistingCountEvenForListedVolumes)
     EXPECT_EQ(ReadVolumeCount(Path()), 2 * first);
     const auto roots = Sections();
     EXPECT_EQ(CountOf(roots, u'1'), 2);
-    EXPECT_EQ(std::vector(roots.begin(), roots.begin() + first), std::vector(roots.begin() + first, roots.end()));
+    EXPECT_EQ(std::vector(roots.begin(), roots.begin() + first),
+              std::vector(roots.begin() + first, roots.end()));
 }
 
 // An NTFS image attached as a drive is a fixed NTFS volume like a disk partition.
