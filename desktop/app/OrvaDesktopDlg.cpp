@@ -11,6 +11,7 @@
 
 #include "platform/MessageBox.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QResizeEvent>
@@ -188,6 +189,18 @@ void COrvaDesktopDlg::OnFSCommandFlashAds(const QString& command, const QString&
 void COrvaDesktopDlg::OnFlashCallFlashAds(const QString& request)
 {
     AfxMessageBox(ToWide(request), MB_OK);
+}
+
+// A dialog ends on Escape, and with this one the whole program would: a stray key
+// must never cost the user the window. Closing stays with the title bar.
+void COrvaDesktopDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape)
+    {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void COrvaDesktopDlg::resizeEvent(QResizeEvent* event)

@@ -52,6 +52,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent* event) override; // OnSize
     void paintEvent(QPaintEvent* event) override;   // OnPaint
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void InitPages();

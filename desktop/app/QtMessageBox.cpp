@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
 
 namespace
 {
@@ -28,11 +30,10 @@ QMessageBox::Icon IconOf(UINT type)
         return QMessageBox::NoIcon;
     }
 }
-} // namespace
 
-int ShowQtMessageBox(LPCWSTR text, UINT type)
+int ShowOnUiThread(const QString& text, UINT type)
 {
-    QMessageBox box(IconOf(type), QApplication::applicationName(), FromWide(text), QMessageBox::NoButton,
+    QMessageBox box(IconOf(type), QApplication::applicationName(), text, QMessageBox::NoButton,
                     QApplication::activeWindow());
     switch (type & kButtonsMask)
     {
@@ -59,6 +60,22 @@ int ShowQtMessageBox(LPCWSTR text, UINT type)
     default:
         return IDOK;
     }
+}
+} // namespace
+
+int ShowQtMessageBox(LPCWSTR text, UINT type)
+{
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application == nullptr || QThread::currentThread() == application->thread())
+        return ShowOnUiThread(FromWide(text), type);
+    // Widgets live on the UI thread only: a box raised by a worker (the engine's build)
+    // is shown there, and the worker waits for the answer as it would for its own box.
+    const QString copy = FromWide(text);
+    int answer = IDOK;
+    QMetaObject::invokeMethod(
+        application, [&answer, &copy, type] { answer = ShowOnUiThread(copy, type); },
+        Qt::BlockingQueuedConnection);
+    return answer;
 }
 
 void InstallQtMessageBoxHandler()

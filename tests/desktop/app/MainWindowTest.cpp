@@ -158,6 +158,21 @@ private slots:
         QCOMPARE(window.windowTitle(), QStringLiteral("奥瓦文件搜索 (Alpha 0.1版)"));
     }
 
+    void escapeOnTheTabsKeepsTheWindowOpen()
+    {
+        ScratchFolder folder;
+        folder.SetVolumeCount("1");
+        COrvaDesktopDlg window;
+        window.OnInitDialog();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.TabCtrl()->setFocus();
+        QTest::keyClick(window.TabCtrl(), Qt::Key_Escape);
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.result(), int(QDialog::Rejected));
+        QVERIFY(window.Page(0)->isVisible());
+    }
+
     void layoutFollowsEveryResize()
     {
         ScratchFolder folder;

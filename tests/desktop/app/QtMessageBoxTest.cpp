@@ -6,7 +6,10 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+
+#include <memory>
 
 namespace
 {
@@ -70,6 +73,20 @@ private slots:
         QCOMPARE(answerer.text, QStringLiteral("是否立即启用？"));
         QCOMPARE(answerer.icon, QMessageBox::Question);
         QCOMPARE(answerer.offered.size(), 2);
+    }
+
+    // The engine's build raises its box on a worker thread: a widget made there would crash Qt.
+    void boxRaisedOnAWorkerThreadIsShownByTheUiThread()
+    {
+        Answerer answerer{QMessageBox::Ok};
+        answerer.ArmFor();
+        int answer = 0;
+        std::unique_ptr<QThread> worker(QThread::create([&] { answer = AfxMessageBox(u"EQU", MB_OK); }));
+        worker->start();
+        while (!worker->isFinished())
+            QTest::qWait(10);
+        QCOMPARE(answer, IDOK);
+        QCOMPARE(answerer.text, QStringLiteral("EQU"));
     }
 
     void plainBoxOffersOnlyOk()
