@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test. Prints CTest's summary; exits
-# non-zero when any test fails.
+# Installs what is missing, builds, and runs every test:
+#  1. the whole suite (CTest; desktop tests on Qt's offscreen platform);
+#  2. the suite again under AddressSanitizer and UndefinedBehaviorSanitizer, the threading
+#     tests under ThreadSanitizer (scripts/test-sanitizers.sh);
+#  3. every fuzz target for a few seconds (scripts/fuzz.sh).
+# ORVA_QUICK=1 stops after the first. Exits non-zero when anything fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 build=${ORVA_BUILD_DIR:-$root/build}
-cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --no-tests=error --output-on-failure -j "$(nproc)")
+[ "${ORVA_QUICK:-0}" = 1 ] && exit 0
+
+echo "test: again under the sanitizers" >&2
+"$root/scripts/test-sanitizers.sh"
+echo "test: fuzzing each target briefly" >&2
+"$root/scripts/fuzz.sh"
