@@ -47,6 +47,12 @@ std::string NameOf(Damage damage)
     return "?";
 }
 
+// Names the case in test names and messages.
+void PrintTo(Damage damage, std::ostream* out)
+{
+    *out << NameOf(damage);
+}
+
 constexpr std::size_t kHugeBytes = 100u << 20;
 constexpr std::size_t kLongValueBytes = 1u << 20;
 // What a reader of a huge file may take: the file is read whole, as on Windows, but it

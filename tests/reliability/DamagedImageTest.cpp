@@ -144,7 +144,16 @@ void SetParent(std::string& image, const Layout& layout, const std::string& chil
 }
 
 using Damage = std::function<void(std::string& image, const Layout& layout)>;
-using DamageCase = std::pair<std::string, Damage>;
+struct DamageCase
+{
+    std::string name;
+    Damage damage;
+};
+// Names the case in test names and messages.
+void PrintTo(const DamageCase& damage, std::ostream* out)
+{
+    *out << damage.name;
+}
 
 void FlipBytes(std::string& image, const Layout& layout, unsigned seed)
 {
@@ -195,8 +204,8 @@ const std::vector<DamageCase>& Damages()
              }},
         };
         for (unsigned seed = 1; seed <= 12; ++seed)
-            list.emplace_back("FlippedMftBytes" + std::to_string(seed),
-                              [seed](std::string& i, const Layout& l) { FlipBytes(i, l, seed); });
+            list.push_back({"FlippedMftBytes" + std::to_string(seed),
+                            [seed](std::string& i, const Layout& l) { FlipBytes(i, l, seed); }});
         return list;
     }();
     return damages;
@@ -299,7 +308,7 @@ bool PathOfKnownFolders(const std::u16string& path, const std::set<std::u16strin
     return true;
 }
 
-class DamagedImage : public Sandbox, public ::testing::WithParamInterface<const DamageCase*>
+class DamagedImage : public Sandbox, public ::testing::WithParamInterface<DamageCase>
 {
 protected:
     static void SetUpTestSuite()
@@ -333,7 +342,7 @@ std::string DamagedImage::s_intactImage;
 
 TEST_P(DamagedImage, IndexesSoundEntriesOrFewerAndLeavesTheImageAsItWas)
 {
-    const auto& [name, damage] = *GetParam();
+    const auto& [name, damage] = GetParam();
     ASSERT_FALSE(s_intactImage.empty());
     static const std::vector<Row> intact = IndexImage(s_intactImage);
     ASSERT_GT(intact.size(), kEntries.size()) << "the intact image indexes";
@@ -366,14 +375,7 @@ TEST_P(DamagedImage, IndexesSoundEntriesOrFewerAndLeavesTheImageAsItWas)
     }
 }
 
-std::vector<const DamageCase*> Cases(const std::vector<DamageCase>& damages)
-{
-    std::vector<const DamageCase*> cases;
-    for (const DamageCase& damage : damages)
-        cases.push_back(&damage);
-    return cases;
-}
-auto CaseName = [](const ::testing::TestParamInfo<const DamageCase*>& info) { return info.param->first; };
-INSTANTIATE_TEST_SUITE_P(Damages, DamagedImage, ::testing::ValuesIn(Cases(Damages())), CaseName);
-INSTANTIATE_TEST_SUITE_P(DISABLED_ParentLoops, DamagedImage, ::testing::ValuesIn(Cases(ParentLoops())), CaseName);
+auto CaseName = [](const ::testing::TestParamInfo<DamageCase>& info) { return info.param.name; };
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedImage, ::testing::ValuesIn(Damages()), CaseName);
+INSTANTIATE_TEST_SUITE_P(DISABLED_ParentLoops, DamagedImage, ::testing::ValuesIn(ParentLoops()), CaseName);
 } // namespace
