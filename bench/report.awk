@@ -93,7 +93,8 @@ function row(i,    key, figure, range, r) {
         return
     }
     range = seconds(lo[i]) " – " seconds(hi[i])
-    r = (section[i] != "phase" && section[i] != "row" && (key in best)) ? med[i] / best[key] : ""
+    # AddVolume is no build: it only registers the volume.
+    r = (section[i] != "phase" && section[i] != "row" && label[i] != "AddVolume" && (key in best)) ? med[i] / best[key] : ""
     printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", size[i], work[i], tool[i], seconds(med[i]), range,
         cpu[i] == "" ? "" : seconds(cpu[i]), note[i], ratio(r)
 }
