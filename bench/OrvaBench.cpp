@@ -3,10 +3,12 @@
 //
 //   orva-bench enum X RUNS     reads every MFT record with FSCTL_ENUM_USN_DATA and
 //                              converts each name to UTF-8, storing nothing
-//   orva-bench engine X RUNS   per run a fresh COrvaService: AddVolume, CreateDatabase
+//   orva-bench engine X RUNS [--no-check]
+//                              per run a fresh COrvaService: AddVolume, CreateDatabase
 //                              (the first run's service also gives the resident memory);
 //                              then on the last service the benchmark keywords, each
-//                              checked against StrStrIW over every name, and rows
+//                              checked against StrStrIW over every name (unless
+//                              --no-check: for profiles of the engine alone), and rows
 //   orva-bench keywords        the benchmark keywords: LABEL<tab>TEXT a line
 //
 // Output, one measurement a line, tab-separated: SECTION, LABEL, NOTE (a count or
@@ -270,7 +272,7 @@ std::vector<std::u16string> VolumeNames(char letter)
 
 // Times each benchmark keyword, and checks its count against the straightforward
 // algorithm (StrStrIW over every name of the volume): "check" says "same" or both counts.
-void MeasureQueries(COrvaService& service, int runs, const std::vector<std::u16string>& names)
+void MeasureQueries(COrvaService& service, int runs, const std::vector<std::u16string>* names)
 {
     for (const orva::bench::BenchKeyword& keyword : orva::bench::BenchKeywords())
     {
@@ -285,8 +287,10 @@ void MeasureQueries(COrvaService& service, int runs, const std::vector<std::u16s
         }
         const std::string label = std::string(keyword.label) + ": \"" + keyword.text + "\"";
         Emit("query", label, std::to_string(matches), times);
+        if (names == nullptr)
+            continue;
         const auto reference =
-            std::count_if(names.begin(), names.end(),
+            std::count_if(names->begin(), names->end(),
                           [&](const std::u16string& name)
                           { return text.empty() || StrStrIW(name.c_str(), text.c_str()) != nullptr; });
         Emit("check", label,
@@ -316,7 +320,7 @@ void MeasureRows(COrvaService& service, DWORD count)
     Emit("row", "GetResultItem, one row", std::to_string(times.wall.size()) + " rows", times);
 }
 
-bool MeasureEngine(char letter, int runs)
+bool MeasureEngine(char letter, int runs, bool check)
 {
     Timings addTimes;
     Timings buildTimes;
@@ -369,7 +373,13 @@ bool MeasureEngine(char letter, int runs)
     }
     // Queries run on a thread of their own in the desktop program, not bound to one CPU.
     SetThreadAffinityMask(GetCurrentThread(), ~DWORD_PTR{0});
-    MeasureQueries(*service, runs, VolumeNames(letter));
+    if (check)
+    {
+        const std::vector<std::u16string> names = VolumeNames(letter);
+        MeasureQueries(*service, runs, &names);
+    }
+    else
+        MeasureQueries(*service, runs, nullptr);
     MeasureRows(*service, service->Query(u"", 0));
     return true;
 }
@@ -383,18 +393,22 @@ int main(int argc, char** argv)
             std::printf("%s\t%s\n", keyword.label, keyword.text);
         return 0;
     }
-    const std::string mode = argc == 4 ? argv[1] : "";
-    const std::string letterText = argc == 4 ? argv[2] : "";
+    const std::string mode = argc >= 4 ? argv[1] : "";
+    const std::string letterText = argc >= 4 ? argv[2] : "";
     int runs = 0;
-    if (argc == 4)
+    if (argc >= 4)
         std::from_chars(argv[3], argv[3] + std::char_traits<char>::length(argv[3]), runs);
+    const bool check = argc != 5 || std::string(argv[4]) != "--no-check";
     const char letter = letterText.size() == 1 ? static_cast<char>(std::toupper(letterText[0])) : 0;
-    if ((mode != "enum" && mode != "engine") || letter < 'A' || letter > 'Z' || runs < 1)
+    if ((mode != "enum" && mode != "engine") || letter < 'A' || letter > 'Z' || runs < 1 || argc > 5 ||
+        (argc == 5 && (check || mode != "engine")))
     {
-        std::fprintf(stderr, "Usage: orva-bench (enum | engine) DRIVE-LETTER RUNS\n"
+        std::fprintf(stderr, "Usage: orva-bench enum DRIVE-LETTER RUNS\n"
+                             "       orva-bench engine DRIVE-LETTER RUNS [--no-check]\n"
                              "       orva-bench keywords\n");
         return 2;
     }
-    const bool measured = mode == "enum" ? MeasureEnumeration(letter, runs) : MeasureEngine(letter, runs);
+    const bool measured =
+        mode == "enum" ? MeasureEnumeration(letter, runs) : MeasureEngine(letter, runs, check);
     return measured ? 0 : 2;
 }
