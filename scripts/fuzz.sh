@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the libFuzzer targets of fuzz/ for a bounded time each, starting from the seed
-# corpora in fuzz/corpus/<target>. The targets are built in the sanitizer tree
-# (build-asan, see scripts/test-sanitizers.sh). New inputs go to a working corpus in the
+# corpora in fuzz/corpus/<target>. The targets are built in build-fuzz (clang, ASan and
+# UBSan, libFuzzer's coverage hooks; see scripts/test-sanitizers.sh). New inputs go to a working corpus in the
 # build folder, never into the repository; a crash, leak or hang fails the script and
 # leaves its input in <build>/fuzz-artifacts/. Inputs in fuzz/regressions/<target> (each
 # once found a defect) are replayed before each target runs.
@@ -10,7 +10,7 @@
 #
 # SECONDS (or $ORVA_FUZZ_SECONDS) is the time per target, 12 by default (about a minute
 # for all five, as in CI); give 3600 for an hour each. TARGET defaults to every target.
-# Reproduce a crash with: build-asan/bin/<target> <artifact>.
+# Reproduce a crash with: build-fuzz/bin/<target> <artifact>.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${ORVA_FUZZ_SECONDS:-12}
@@ -18,11 +18,11 @@ if [[ ${1:-} =~ ^[0-9]+$ ]]; then
   seconds=$1
   shift
 fi
-build=${ORVA_ASAN_BUILD_DIR:-$root/build-asan}
+build=${ORVA_FUZZ_BUILD_DIR:-$root/build-fuzz}
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_profile fuzz_paths fuzz_settings fuzz_usn_walk fuzz_mft_record)
 
-ORVA_ASAN_BUILD_DIR=$build "$root/scripts/test-sanitizers.sh" fuzz-build "${targets[@]}"
+ORVA_FUZZ_BUILD_DIR=$build "$root/scripts/test-sanitizers.sh" fuzz-build "${targets[@]}"
 
 # The profile writes are synced to disk; a memory file system keeps the runs fast.
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
