@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace orva::platform
 {
@@ -45,6 +46,43 @@ std::string NormaliseSeparators(std::string_view path)
         else if (out.empty() || out.back() != '/')
             out += '/';
     }
+    return out;
+}
+
+// The rest of a drive-letter path ("/a/../b", already normalised) with "." and ".."
+// resolved as Windows resolves them, ".." at the root staying at the root. The resolver
+// joins the rest to a mount point, where a ".." left in it would lead out of the volume
+// ("E:\..\etc" to the folder above the mount point). A trailing separator is kept.
+std::string ResolveDots(std::string_view rest)
+{
+    std::vector<std::string_view> names;
+    size_t start = 0;
+    bool dots = false;
+    while (start < rest.size())
+    {
+        size_t end = rest.find('/', start);
+        if (end == std::string_view::npos)
+            end = rest.size();
+        const std::string_view name = rest.substr(start, end - start);
+        if (name == ".." || name == ".")
+        {
+            dots = true;
+            if (name == ".." && !names.empty())
+                names.pop_back();
+        }
+        else if (!name.empty())
+        {
+            names.push_back(name);
+        }
+        start = end + 1;
+    }
+    if (!dots)
+        return std::string(rest);
+    std::string out;
+    for (std::string_view name : names)
+        (out += '/') += name;
+    if (out.empty() || rest.back() == '/')
+        out += '/';
     return out;
 }
 
@@ -127,7 +165,7 @@ std::optional<DrivePath> ResolvePath(std::u16string_view path)
     if (!resolver)
         return std::nullopt;
     const char letter = static_cast<char>(utf8[0] & ~0x20);
-    return resolver(letter, NormaliseSeparators(std::string_view(utf8).substr(2)));
+    return resolver(letter, ResolveDots(NormaliseSeparators(std::string_view(utf8).substr(2))));
 }
 
 std::optional<std::string> ToLinuxPath(std::u16string_view path)

@@ -6,7 +6,9 @@
 // of separators counts as one ("/\OrvaDesktop.ini" is /OrvaDesktop.ini). "E:name",
 // with no separator after the colon, is an ordinary relative name. The prefixes "\\?\"
 // and "\\.\" are taken off a drive-letter path ("\\?\E:\a" is E:\a); other paths with
-// these prefixes (volume GUID paths, devices) resolve to nothing.
+// these prefixes (volume GUID paths, devices) resolve to nothing. In a drive-letter path
+// "." and ".." are resolved as Windows resolves them, ".." at the volume's root staying
+// there, so that such a path never leads out of its volume ("E:\..\etc" is E:\etc).
 #pragma once
 
 #include "platform/WinTypes.h"
