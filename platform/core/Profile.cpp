@@ -3,6 +3,10 @@
 // Every call reads the whole file into lines; a write changes the lines and writes the
 // file back whole to a new file beside it, which is then renamed over the old one, so a
 // reader (in this process or another) sees the old file or the new one, never a mix.
+// The lines of the last file read are kept while the file is unchanged on disk (same
+// inode, size and times): callers read a file key by key (the drive map up to four keys
+// for each of 26 letters), and a large file would otherwise be read and parsed again
+// for every key.
 // Lines that are neither a section header nor a key (comments, blank lines, stray
 // text) are kept as they are.
 //
@@ -20,7 +24,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -56,6 +62,20 @@ struct IniFile
 // Writes from threads of this process are serialised, so two read-change-write cycles do
 // not lose each other's change.
 std::mutex g_writeLock;
+
+// The last file read, with what identifies its contents on disk.
+struct CachedFile
+{
+    std::string path;
+    struct stat info{};
+    std::shared_ptr<const IniFile> file;
+};
+std::mutex g_cacheLock;
+CachedFile g_cache; // Guarded by g_cacheLock.
+
+// Times of a file changed within this span may not have moved on a file system with
+// coarse timestamps, so such a file is not kept.
+constexpr long kSettledNanoseconds = 100'000'000;
 std::atomic<unsigned> g_tempCounter{0};
 
 constexpr size_t npos = std::u16string::npos;
@@ -108,31 +128,9 @@ std::u16string DecodeContent(const std::string& bytes)
     return ToUtf16(bytes.starts_with("\xEF\xBB\xBF") ? std::string_view(bytes).substr(3) : std::string_view(bytes));
 }
 
-// Reads the file into lines. A missing file is an empty file; any other failure to read
-// sets the last error and returns false.
-bool Load(const std::string& path, IniFile& file)
+IniFile ParseContent(const std::string& bytes)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-    {
-        if (errno == ENOENT)
-            return true;
-        SetLastError(ErrorFromErrno(errno));
-        return false;
-    }
-    std::string bytes;
-    char chunk[65536];
-    ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
-        bytes.append(chunk, got > 0 ? size_t(got) : 0);
-    const int readError = got < 0 ? errno : 0;
-    close(fd);
-    if (readError)
-    {
-        SetLastError(ErrorFromErrno(readError));
-        return false;
-    }
-
+    IniFile file;
     const std::u16string text = DecodeContent(bytes);
     size_t start = 0;
     while (start < text.size())
@@ -146,7 +144,66 @@ bool Load(const std::string& path, IniFile& file)
         file.lines.push_back(ParseLine(text.substr(start, end - start - (crlf ? 1 : 0))));
         start = end + 1;
     }
-    return true;
+    return file;
+}
+
+bool SameContents(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+bool Settled(const struct stat& info)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const auto nanoseconds = [](const timespec& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+    return nanoseconds(now) - nanoseconds(info.st_ctim) > kSettledNanoseconds;
+}
+
+// Reads the file into lines. A missing file is an empty file; any other failure to read
+// sets the last error and returns null.
+std::shared_ptr<const IniFile> Load(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        if (errno == ENOENT)
+            return std::make_shared<const IniFile>();
+        SetLastError(ErrorFromErrno(errno));
+        return nullptr;
+    }
+    struct stat info{};
+    const bool known = fstat(fd, &info) == 0;
+    if (known)
+    {
+        std::lock_guard lock(g_cacheLock);
+        if (g_cache.file && g_cache.path == path && SameContents(g_cache.info, info))
+        {
+            close(fd);
+            return g_cache.file;
+        }
+    }
+    std::string bytes;
+    char chunk[65536];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
+        bytes.append(chunk, got > 0 ? size_t(got) : 0);
+    const int readError = got < 0 ? errno : 0;
+    close(fd);
+    if (readError)
+    {
+        SetLastError(ErrorFromErrno(readError));
+        return nullptr;
+    }
+    auto file = std::make_shared<const IniFile>(ParseContent(bytes));
+    if (known && Settled(info))
+    {
+        std::lock_guard lock(g_cacheLock);
+        g_cache = CachedFile{path, info, file};
+    }
+    return file;
 }
 
 size_t FindSection(const IniFile& file, LPCWSTR section)
@@ -297,13 +354,13 @@ DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValu
     std::u16string_view fallback = defaultValue ? defaultValue : u"";
     fallback = fallback.substr(0, fallback.find_last_not_of(u' ') + 1);
 
-    IniFile file;
     const std::optional<std::string> path = ToLinuxPath(fileName);
-    if (!path || !Load(*path, file))
+    const std::shared_ptr<const IniFile> file = path ? Load(*path) : nullptr;
+    if (!file)
         return CopyOut(fallback, returned, size);
-    const size_t header = FindSection(file, section);
-    const size_t line = header == npos ? npos : FindKey(file, header, key);
-    return CopyOut(line == npos ? fallback : std::u16string_view(file.lines[line].value), returned, size);
+    const size_t header = FindSection(*file, section);
+    const size_t line = header == npos ? npos : FindKey(*file, header, key);
+    return CopyOut(line == npos ? fallback : std::u16string_view(file->lines[line].value), returned, size);
 }
 
 BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR fileName)
@@ -327,9 +384,10 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
             return FALSE;
         }
     std::lock_guard lock(g_writeLock);
-    IniFile file;
-    if (!Load(*path, file))
+    const std::shared_ptr<const IniFile> loaded = Load(*path);
+    if (!loaded)
         return FALSE;
+    IniFile file = *loaded;
     if (!key)
         DeleteSection(file, section);
     else if (!value)
