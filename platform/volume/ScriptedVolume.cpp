@@ -51,7 +51,9 @@ BOOL Enumerate(ScriptedState& state, const MFT_ENUM_DATA_V0& request, LPVOID out
     if (!answer.succeeds)
         return Fail(answer.error);
     const DWORD count = static_cast<DWORD>(std::min<size_t>(answer.bytes.size(), outBufferSize));
-    std::memcpy(outBuffer, answer.bytes.data(), count);
+    // An empty answer has no bytes to copy (and its data() may be null).
+    if (count != 0)
+        std::memcpy(outBuffer, answer.bytes.data(), count);
     *bytesReturned = count;
     return TRUE;
 }
