@@ -12,7 +12,6 @@
 #include "FuzzSupport.h"
 
 #include "orva/OrvaService.h"
-#include "platform/LastError.h"
 #include "platform/MessageBox.h"
 #include "platform/TextConversion.h"
 #include "platform/testing/ScriptedVolume.h"
@@ -41,12 +40,7 @@ std::vector<pt::EnumAnswer> SplitAnswers(const std::uint8_t* data, std::size_t s
     {
         const std::size_t end = input.find("NEXT", start);
         const std::string_view part = input.substr(start, end == std::string_view::npos ? end : end - start);
-        // An empty answer is served as a failed request, which the engine cannot tell
-        // from a request that returns no bytes.
-        if (part.empty())
-            answers.push_back(pt::EnumAnswer{{}, /*succeeds=*/false, ERROR_HANDLE_EOF});
-        else
-            answers.push_back(pt::EnumAnswer{std::vector<BYTE>(part.begin(), part.end())});
+        answers.push_back(pt::EnumAnswer{std::vector<BYTE>(part.begin(), part.end())});
         if (end == std::string_view::npos)
             return answers;
         start = end + 4;

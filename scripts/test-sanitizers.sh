@@ -67,12 +67,14 @@ run_tests() {
   return $status
 }
 
-# Known leaks of the system libraries that the tests load (not our code).
+# A known leak of a system library (not our code): libntfs-3g
+# leaks the $MFT's run list when a mount fails (ntfs_volume_startup, seen with a damaged
+# image); it is built without frame pointers, so its reports end at ntfs_malloc and
+# only the whole library can be named.
 leak_suppressions() {
   local file=$1
   cat >"$file" <<'EOF'
-leak:libfontconfig.so
-leak:libdbus-1.so
+leak:libntfs-3g.so
 EOF
 }
 
