@@ -89,6 +89,10 @@ NameMatcher::NameMatcher(LPCWSTR keyword)
 // long s) can match otherwise, and a name holding one takes the straightforward way.
 bool NameMatcher::Matches(const char* name, WORD length) const
 {
+    // The straightforward algorithm's StrStrIW ends the name at a zero unit (a zero
+    // byte in UTF-8), which only a damaged or crafted volume holds.
+    if (const void* zero = std::memchr(name, 0, length))
+        length = static_cast<WORD>(static_cast<const char*>(zero) - name);
     // A name of n UTF-8 bytes has at most n UTF-16 units.
     if (length < m_keywordUnits)
         return false;
@@ -154,6 +158,10 @@ bool NameMatcher::MatchesPadded(const char* name, WORD length) const
         const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(chunk, beforeA), _mm_cmplt_epi8(chunk, afterZ));
         const __m128i lower = _mm_add_epi8(chunk, _mm_and_si128(upper, caseBit));
         const unsigned inName = length - base >= 16 ? 0xFFFFu : (1u << (length - base)) - 1;
+        // A zero byte ends the name for StrStrIW: the rare name holding one takes the
+        // byte-at-a-time way, which cuts it there.
+        if ((_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_setzero_si128())) & inName) != 0)
+            return Matches(name, length);
         const unsigned inStarts = starts <= base ? 0 : starts - base >= 16 ? 0xFFFFu : (1u << (starts - base)) - 1;
         for (unsigned candidates = _mm_movemask_epi8(_mm_cmpeq_epi8(lower, first)) & inStarts; candidates != 0;
              candidates &= candidates - 1)
