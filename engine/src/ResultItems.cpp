@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 using namespace orva::engine;
@@ -62,12 +63,16 @@ BOOL COrvaService::GetResultItem(DWORD row, LPWSTR name, DWORD nameSize, LPWSTR 
 BOOL COrvaService::GetRecursivePath(DWORD_PTR folderNode, std::string& path) const
 {
     std::vector<NodeView> chain;
-    for (const BYTE* at = reinterpret_cast<const BYTE*>(folderNode); at != nullptr && chain.size() < kMaxPathDepth;)
+    // A loop of parents (a damaged volume) is cut where it closes, so that the path
+    // names each of its folders once.
+    std::unordered_set<const BYTE*> walked;
+    const BYTE* at = reinterpret_cast<const BYTE*>(folderNode);
+    while (at != nullptr && chain.size() < kMaxPathDepth && walked.insert(at).second)
     {
         chain.push_back(NodeView::OfFolder(at));
         at = chain.back().Parent();
     }
-    const bool ended = chain.back().Parent() == nullptr;
+    const bool ended = at == nullptr;
     path = {chain.back().Letter(), ':'};
     for (auto level = chain.rbegin(); level != chain.rend(); ++level)
     {

@@ -126,8 +126,8 @@ private:
     DWORD AddFileToResult(DWORD_PTR fileNode);
 
     // The full path of a folder in UTF-8 ("C:\Windows\System32"). FALSE when the parent
-    // chain did not end within the depth a path can have (a loop): the path then starts
-    // at the drive root with the folders walked so far.
+    // chain does not end (a loop, cut where it closes, or a chain deeper than a path can
+    // be): the path then starts at the drive root with the folders walked, each once.
     BOOL GetRecursivePath(DWORD_PTR folderNode, std::string& path) const;
     // Size and last-write time of a path; FALSE, with both zero, when they cannot be read.
     BOOL GetSparseFileInfo(LPCWSTR fullPath, LARGE_INTEGER* size, FILETIME* lastWriteTime);
