@@ -28,7 +28,7 @@ tsan_build=${ORVA_TSAN_BUILD_DIR:-$root/build-tsan}
 fuzz_build=${ORVA_FUZZ_BUILD_DIR:-$root/build-fuzz}
 tsan_tests=${ORVA_TSAN_TESTS:-'[Tt]hread|[Cc]oncurren|[Hh]andshake|[Ss]tress|[Pp]arallel'}
 tsan_excluded='^search_page\.|^desktop'
-tsan_targets=(platform_tests engine_tests)
+tsan_targets=(platform_tests engine_tests reliability_tests)
 asan_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
 export QT_QPA_PLATFORM=offscreen

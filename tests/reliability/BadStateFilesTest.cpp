@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(Damage, BadDriveMap, kAllDamage, DamageName);
 
 // A reader running while the file is rewritten over and over sees the old file or the
 // new one, never a part of either: every read finds the last key of the file.
-TEST_F(Sandbox, ReadersNeverSeeAHalfWrittenFile)
+TEST_F(Sandbox, ReadersOnOtherThreadsNeverSeeAHalfWrittenFile)
 {
     const fs::path file = Folder() / "OrvaDesktop.ini";
     std::string settings = "[Orva]\nVolumeCount=1\n";
