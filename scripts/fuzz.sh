@@ -8,7 +8,7 @@
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
-# SECONDS (or $ORVA_FUZZ_SECONDS) is the time per target, 12 by default (about a minute
+# SECONDS (or $ORVA_FUZZ_SECONDS) is the time per target (0: replay the seeds only), 12 by default (about a minute
 # for all five, as in CI); give 3600 for an hour each. TARGET defaults to every target.
 # Reproduce a crash with: build-fuzz/bin/<target> <artifact>.
 set -euo pipefail
@@ -36,6 +36,17 @@ for target in "${targets[@]}"; do
     echo "fuzz: $target fails on a regression input; the last lines of $build/fuzz-$target.log:" >&2
     tail -n 40 "$build/fuzz-$target.log" >&2
     status=1
+    continue
+  fi
+  if [ "$seconds" = 0 ]; then
+    # A replay of the committed seeds: the same result on every run.
+    echo "fuzz: $target over its seeds" >&2
+    if ! ASAN_OPTIONS="detect_leaks=1" "$build/bin/$target" -runs=0 "$root/fuzz/corpus/$target" \
+        >"$build/fuzz-$target.log" 2>&1; then
+      echo "fuzz: $target fails on a seed; the last lines of $build/fuzz-$target.log:" >&2
+      tail -n 40 "$build/fuzz-$target.log" >&2
+      status=1
+    fi
     continue
   fi
   corpus=$build/fuzz-corpus/$target

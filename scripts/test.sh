@@ -3,7 +3,9 @@
 #  1. the whole suite (CTest; desktop tests on Qt's offscreen platform);
 #  2. the suite again under AddressSanitizer and UndefinedBehaviorSanitizer, the threading
 #     tests under ThreadSanitizer (scripts/test-sanitizers.sh);
-#  3. every fuzz target for a few seconds (scripts/fuzz.sh).
+#  3. every fuzz target over its committed seeds and regression inputs (scripts/fuzz.sh 0:
+#     a replay, so the result does not depend on chance); ORVA_FUZZ_SECONDS=N fuzzes each
+#     target N seconds instead.
 # ORVA_QUICK=1 stops after the first. Exits non-zero when anything fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,5 +17,5 @@ build=${ORVA_BUILD_DIR:-$root/build}
 
 echo "test: again under the sanitizers" >&2
 "$root/scripts/test-sanitizers.sh"
-echo "test: fuzzing each target briefly" >&2
-"$root/scripts/fuzz.sh"
+echo "test: fuzz targets over their seeds and regression inputs" >&2
+"$root/scripts/fuzz.sh" "${ORVA_FUZZ_SECONDS:-0}"
